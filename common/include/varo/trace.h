@@ -1,0 +1,24 @@
+// Trace files: checkpoint markers and data dumps under /tmp/varolog.
+//
+// The directory is never created; without it nothing is written. The writers
+// never follow a symbolic link (neither the directory nor the file), only
+// write regular files with a single link that belong to the calling user,
+// create files with mode 0600, and never fail their caller.
+#pragma once
+
+#include <cstddef>
+
+namespace varo::trace {
+
+// The trace directory, without trailing slash.
+inline constexpr const char* kDirectory = "/tmp/varolog";
+
+// Writes the checkpoint file kDirectory/<name> holding 10 zero bytes.
+// A name with a "/" or a path over 199 characters is not written.
+void marker(const char* name);
+
+// Creates or truncates the file at path and writes n bytes of data, or ten
+// zero bytes when n is 0 (a placeholder that shows the point was reached).
+void dump(const char* path, const void* data, size_t n);
+
+}  // namespace varo::trace

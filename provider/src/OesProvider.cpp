@@ -1,0 +1,3 @@
+#include "OesProvider.h"
+
+OesProvider::OesProvider() = default;
