@@ -28,9 +28,9 @@ class BasicSealInfo {
   }
 
   // Decodes a seal signature (MYSES_Signature).
-  virtual bool DecodeSignature(const unsigned char* signature, int signatureLength,
-                               char* version, unsigned char* seal, int* sealLength,
-                               char* timeInfo, unsigned char* dataHash, int* dataHashLength,
+  virtual bool DecodeSignature(const unsigned char* signature, int signatureLength, char* version,
+                               unsigned char* seal, int* sealLength, char* timeInfo,
+                               unsigned char* dataHash, int* dataHashLength,
                                unsigned char* propertyInfo, int* propertyInfoLength,
                                unsigned char* cert, int* certLength, char* signatureAlgorithm,
                                unsigned char* signatureValue, int* signatureValueLength,

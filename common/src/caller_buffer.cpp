@@ -6,7 +6,9 @@
 namespace varo {
 
 namespace {
-int clampLength(size_t n) { return n > size_t(INT_MAX) ? INT_MAX : int(n); }
+int clampLength(size_t n) {
+  return n > size_t(INT_MAX) ? INT_MAX : int(n);
+}
 }  // namespace
 
 CallerBuffer::Result CallerBuffer::putChecked(ByteSpan data) {

@@ -10,7 +10,9 @@ LoadedLibrary::LoadedLibrary(const std::string& path) : lib_(QString::fromLocal8
   loaded_ = !path.empty() && lib_.load();
 }
 
-LoadedLibrary::~LoadedLibrary() { unload(); }
+LoadedLibrary::~LoadedLibrary() {
+  unload();
+}
 
 void LoadedLibrary::unload() {
   if (loaded_) lib_.unload();

@@ -6,7 +6,9 @@
 
 namespace varo {
 
-std::string toolLibraryPath() { return std::string(kInstallRoot) + kToolLibraryPath; }
+std::string toolLibraryPath() {
+  return std::string(kInstallRoot) + kToolLibraryPath;
+}
 
 std::optional<std::string> homeDirFromToolLibrary(size_t bufferSize) {
   LoadedLibrary lib(toolLibraryPath());

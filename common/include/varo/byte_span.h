@@ -75,7 +75,8 @@ class ByteSpan {
 // A write cursor into a buffer of known capacity that it does not own.
 class ByteWriter {
  public:
-  ByteWriter(void* data, size_t capacity) : data_(static_cast<uint8_t*>(data)), cap_(data ? capacity : 0) {}
+  ByteWriter(void* data, size_t capacity)
+      : data_(static_cast<uint8_t*>(data)), cap_(data ? capacity : 0) {}
   size_t size() const { return used_; }
   size_t remaining() const { return cap_ - used_; }
   // Appends all of src or nothing.
