@@ -47,18 +47,16 @@ OES_EXPORT int OES_Sign(unsigned char* sealId, int sealIdLength, unsigned char* 
 // Arguments after the signature are not read (readers may pass an online flag).
 OES_EXPORT int OES_Verify(unsigned char* seal, int sealLength, unsigned char* docProperty,
                           int docPropertyLength, unsigned char* digest, int digestLength,
-                          unsigned char* signMethod, int signMethodLength,
-                          unsigned char* signTime, int signTimeLength, unsigned char* signature,
-                          int signatureLength);
+                          unsigned char* signMethod, int signMethodLength, unsigned char* signTime,
+                          int signTimeLength, unsigned char* signature, int signatureLength);
 
 OES_EXPORT int OES_GetSignInfo(unsigned char* signature, int signatureLength,
                                unsigned char* version, int* versionLength, unsigned char* seal,
                                int* sealLength, unsigned char* signTime, int* signTimeLength,
-                               unsigned char* digest, int* digestLength,
-                               unsigned char* docProperty, int* docPropertyLength,
-                               unsigned char* cert, int* certLength, unsigned char* signMethod,
-                               int* signMethodLength, unsigned char* signValue,
-                               int* signValueLength);
+                               unsigned char* digest, int* digestLength, unsigned char* docProperty,
+                               int* docPropertyLength, unsigned char* cert, int* certLength,
+                               unsigned char* signMethod, int* signMethodLength,
+                               unsigned char* signValue, int* signValueLength);
 
 OES_EXPORT int OES_GetSignImage(unsigned char* signature, int signatureLength, int renderFlag,
                                 unsigned char* picture, int* pictureLength, int* width,
