@@ -1,0 +1,127 @@
+#include "service_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "varo/byte_span.h"
+
+namespace varo::service {
+
+namespace {
+
+class Socket {
+ public:
+  Socket() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
+  ~Socket() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool sendAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    // MSG_NOSIGNAL: a service that closed early must not kill the reader
+    // with SIGPIPE.
+    ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(size_t(n));
+  }
+  return true;
+}
+
+// Reads until the peer closes, a receive times out or fails, or the working
+// buffer is full. The text ends at the first zero byte, as a C text would.
+std::string receiveAll(int fd) {
+  timeval timeout{};
+  timeout.tv_sec = kReceiveTimeoutSeconds;
+  const int flags =
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0 ? MSG_WAITALL : 0;
+  std::unique_ptr<char[]> work(new char[kWorkingBufferSize]);
+  ByteWriter writer(work.get(), kWorkingBufferSize - 1);  // one byte kept for the terminator
+  char chunk[kReceiveChunk];
+  while (writer.remaining() > 0) {
+    size_t want = writer.remaining() < sizeof chunk ? writer.remaining() : sizeof chunk;
+    ssize_t n = ::recv(fd, chunk, want, flags);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    writer.put(ByteSpan(chunk, size_t(n)));
+  }
+  std::string_view received(work.get(), writer.size());
+  size_t zero = received.find('\0');
+  if (zero != std::string_view::npos) received = received.substr(0, zero);
+  return std::string(received);
+}
+
+// The used part of a reply: from the first "ERROR:", else from the first
+// "{"; npos when there is neither.
+size_t usedPartStart(std::string_view text) {
+  size_t at = text.find("ERROR:");
+  if (at != std::string_view::npos) return at;
+  return text.find('{');
+}
+
+int transact(std::string_view request, bool wantReply, std::string* used) {
+  Socket socket;
+  if (socket.fd() < 0) return kNoSocket;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(kPort);
+  if (::inet_pton(AF_INET, kAddress, &address.sin_addr) != 1) return kBadAddress;
+  int rc;
+  do {
+    rc = ::connect(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) return kNoConnection;
+  if (!sendAll(socket.fd(), request)) return kSendFailed;
+  if (!wantReply) return kOk;
+  std::string text = receiveAll(socket.fd());
+  if (text.empty()) return kNoData;
+  size_t start = usedPartStart(text);
+  if (start == std::string::npos) return kNoData;
+  *used = text.substr(start);
+  return kOk;
+}
+
+}  // namespace
+
+int exchange(std::string_view request, std::string* reply, size_t replyCapacity) {
+  std::string used;
+  const bool wantReply = reply != nullptr && replyCapacity > 0;
+  int rc = transact(request, wantReply, &used);
+  if (wantReply) {
+    reply->clear();
+    if (rc == kOk) *reply = used.substr(0, replyCapacity - 1);
+  }
+  return rc;
+}
+
+int exchange(std::string_view request, char* reply, size_t replyCapacity) {
+  if (reply == nullptr || replyCapacity == 0)
+    return exchange(request, static_cast<std::string*>(nullptr), 0);
+  std::string used;
+  int rc = exchange(request, &used, replyCapacity);
+  if (rc == kOk) ByteWriter(reply, replyCapacity).putText(used);
+  return rc;
+}
+
+}  // namespace varo::service
+
+int SendAndRecv(char* request, char* reply) {
+  // Without a request there is nothing to send; waiting for a reply to
+  // nothing would only run into the receive timeout.
+  if (request == nullptr) return varo::service::kSendFailed;
+  return varo::service::exchange(request, reply, reply ? varo::service::kDefaultReplyCapacity : 0);
+}

@@ -1,0 +1,76 @@
+// Files the tests stage under /tmp (seal, picture and list files as the
+// signing service leaves them) and the trace directory /tmp/varolog, each
+// removed again at the end of the test.
+#pragma once
+
+#include <time.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "varo/byte_span.h"
+
+namespace varo::testing {
+
+// Writes files and removes every file it wrote or was told about when it
+// goes out of scope.
+class TmpFiles {
+ public:
+  TmpFiles() = default;
+  ~TmpFiles();
+  TmpFiles(const TmpFiles&) = delete;
+  TmpFiles& operator=(const TmpFiles&) = delete;
+
+  // Writes (creating or truncating) and records the path; false on failure.
+  bool write(const std::string& path, ByteSpan content);
+  bool write(const std::string& path, const std::string& content) {
+    return write(path, ByteSpan(content));
+  }
+  // Records a path that something else will create; removes it now if it
+  // exists, so the test starts without it.
+  void track(const std::string& path);
+  void removeAll();
+
+ private:
+  std::vector<std::string> paths_;
+};
+
+// The whole content of a file; empty when it cannot be read.
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+
+// A picture record as the service writes it: width and height as 8-byte
+// little-endian fields, then the picture bytes.
+std::string pictureRecord(int32_t width, int32_t height, const std::string& picture);
+
+// The name part of a seal's picture file: the SM3 digest of the seal, each
+// byte as lower-case hexadecimal without a leading zero.
+std::string pictureDigestText(ByteSpan seal);
+
+// Keeps /tmp/varolog present for the scope: creates it when missing (and
+// then removes it with its content at the end); otherwise removes at the end
+// only the files that were not there at the start.
+class TraceDir {
+ public:
+  static constexpr const char* kPath = "/tmp/varolog";
+  TraceDir();
+  ~TraceDir();
+  TraceDir(const TraceDir&) = delete;
+  TraceDir& operator=(const TraceDir&) = delete;
+
+  // True when the file was written since the start (or the last clear).
+  bool has(const std::string& name) const;
+  std::string read(const std::string& name) const;
+  // Removes every file written since the start, so a flow's markers can be
+  // checked from a clean state.
+  void clear();
+
+ private:
+  bool created_ = false;
+  std::set<std::string> before_;
+  struct timespec since_ {};
+};
+
+}  // namespace varo::testing
