@@ -1,0 +1,131 @@
+#include "tcp_exchange.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace toolbench {
+namespace {
+
+class Socket {
+ public:
+  explicit Socket(int fd) : fd_(fd) {}
+  ~Socket() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until deadline, 0 when it has passed.
+int msLeft(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Waits until fd is ready for events; false on timeout or error.
+bool waitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    int left = msLeft(deadline);
+    if (left == 0) return false;
+    pollfd p{fd, events, 0};
+    int r = ::poll(&p, 1, left);
+    if (r > 0) return true;
+    if (r == 0 || errno != EINTR) return false;
+  }
+}
+
+// A socket address for a numeric IPv4 or IPv6 address.
+bool makeAddress(const std::string& address, int port, sockaddr_storage* out, socklen_t* len) {
+  std::memset(out, 0, sizeof(*out));
+  auto* v4 = reinterpret_cast<sockaddr_in*>(out);
+  if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(port));
+    *len = sizeof(sockaddr_in);
+    return true;
+  }
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(out);
+  if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<uint16_t>(port));
+    *len = sizeof(sockaddr_in6);
+    return true;
+  }
+  return false;
+}
+
+bool connectWithin(int fd, const sockaddr_storage& addr, socklen_t len, int timeoutMs) {
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0) return true;
+  if (errno != EINPROGRESS) return false;
+  if (!waitFor(fd, POLLOUT, Clock::now() + std::chrono::milliseconds(timeoutMs))) return false;
+  int error = 0;
+  socklen_t errorLen = sizeof(error);
+  return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorLen) == 0 && error == 0;
+}
+
+bool sendAll(int fd, varo::ByteSpan data, Clock::time_point deadline) {
+  while (!data.empty()) {
+    ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (n > 0) {
+      data.skip(static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!waitFor(fd, POLLOUT, deadline)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> exchange(const std::string& address, int port, varo::ByteSpan request,
+                                    const ExchangeLimits& limits) {
+  sockaddr_storage addr;
+  socklen_t addrLen = 0;
+  if (port < 1 || port > 65535 || !makeAddress(address, port, &addr, &addrLen)) return std::nullopt;
+  Socket sock(::socket(addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (sock.fd() < 0 || !connectWithin(sock.fd(), addr, addrLen, limits.connectTimeoutMs))
+    return std::nullopt;
+
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limits.exchangeTimeoutMs);
+  if (!sendAll(sock.fd(), request, deadline)) return std::nullopt;
+
+  std::string reply;
+  char chunk[4096];
+  while (reply.size() < limits.maxReply) {
+    size_t want = std::min(sizeof(chunk), limits.maxReply - reply.size());
+    ssize_t n = ::recv(sock.fd(), chunk, want, 0);
+    if (n > 0) {
+      reply.append(chunk, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;  // the peer closed: the reply is complete
+    } else if (errno == EINTR) {
+      continue;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (!waitFor(sock.fd(), POLLIN, deadline)) return std::nullopt;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return reply;
+}
+
+}  // namespace toolbench
