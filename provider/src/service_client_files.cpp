@@ -1,0 +1,78 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "mySM3.h"
+#include "oes_helpers.h"
+#include "service_files.h"
+
+namespace varo::service {
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::optional<std::string> readServiceFile(const std::string& path, size_t limit) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) return std::nullopt;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  std::string content(limit, '\0');
+  size_t used = 0;
+  while (used < limit) {
+    ssize_t n = ::read(fd.get(), &content[used], limit - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    used += size_t(n);
+  }
+  content.resize(used);
+  return content;
+}
+
+bool serviceFileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::optional<std::string> sealFileId(ByteSpan sealId) {
+  std::string_view text = sealId.view();
+  text = text.substr(0, text.find('@'));
+  // A C text ends at its first zero byte.
+  text = text.substr(0, text.find('\0'));
+  if (text.empty() || text.size() > kMaxSealFileIdLength) return std::nullopt;
+  if (text.find('/') != std::string_view::npos || text == "." || text == "..") return std::nullopt;
+  return std::string(text);
+}
+
+std::string sealFilePath(const std::string& identifier) {
+  return "/tmp/" + identifier + ".seal";
+}
+
+std::string pictureFilePath(ByteSpan seal, unsigned char* digest) {
+  unsigned char hash[32] = {};
+  int hashLength = 0;
+  mySM3::getsm3DigestWithoutCert(seal.data(), seal.size(), hash, &hashLength);
+  char text[65] = {};  // at most two characters per byte, zero-filled
+  HexToString(hash, sizeof hash, text);
+  if (digest) std::memcpy(digest, hash, sizeof hash);
+  return std::string("/tmp/") + text + ".pic";
+}
+
+}  // namespace varo::service
