@@ -25,10 +25,10 @@ std::optional<std::string> readServiceFile(const std::string& path, size_t limit
 bool serviceFileExists(const std::string& path);
 
 // The identifier part of a seal id: the characters before the first "@",
-// within the given length. nullopt when it is empty, longer than
-// kMaxSealFileIdLength, contains "/" or is "." or "..", so that it can never
-// name a file outside /tmp.
-std::optional<std::string> sealFileId(ByteSpan sealId);
+// within the given length and before the text's terminating zero. nullopt when it is empty, longer
+// than kMaxSealFileIdLength, contains "/" or is "." or "..", so that it can never name a file
+// outside /tmp.
+std::optional<std::string> sealFileId(const unsigned char* sealId, int length);
 
 // "/tmp/" + identifier + ".seal".
 std::string sealFilePath(const std::string& identifier);

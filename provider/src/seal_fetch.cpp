@@ -40,7 +40,7 @@ int OES_GetSeal(unsigned char* sealId, int sealIdLength, unsigned char* seal, in
   using namespace varo::service;
   varo::CallerBuffer out(seal, sealLength);
   if (!out.hasLength()) return kWrongArgument;
-  std::optional<std::string> id = sealFileId(varo::ByteSpan::fromInt(sealId, sealIdLength));
+  std::optional<std::string> id = sealFileId(sealId, sealIdLength);
   if (!id) return kWrongArgument;
   const std::string path = sealFilePath(*id);
 

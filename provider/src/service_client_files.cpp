@@ -51,14 +51,17 @@ bool serviceFileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-std::optional<std::string> sealFileId(ByteSpan sealId) {
-  std::string_view text = sealId.view();
-  text = text.substr(0, text.find('@'));
-  // A C text ends at its first zero byte.
-  text = text.substr(0, text.find('\0'));
-  if (text.empty() || text.size() > kMaxSealFileIdLength) return std::nullopt;
-  if (text.find('/') != std::string_view::npos || text == "." || text == "..") return std::nullopt;
-  return std::string(text);
+std::optional<std::string> sealFileId(const unsigned char* sealId, int length) {
+  // Stops at the first "@", at the given length or at the text's zero byte,
+  // whichever comes first, so a length past the text reads nothing more.
+  std::string text;
+  for (int i = 0; sealId && i < length && sealId[i] != '@' && sealId[i] != 0; ++i) {
+    if (text.size() == kMaxSealFileIdLength) return std::nullopt;
+    text.push_back(char(sealId[i]));
+  }
+  if (text.empty() || text.find('/') != std::string::npos || text == "." || text == "..")
+    return std::nullopt;
+  return text;
 }
 
 std::string sealFilePath(const std::string& identifier) {
