@@ -1,0 +1,28 @@
+#include "commands.h"
+
+#include <iterator>
+
+namespace reader {
+
+namespace {
+const Command kCommands[] = {
+    {"info", "", "provider name, company, version and extension", runInfo},
+    {"digest", "FILE", "SM3 digest of a file through the provider", runDigest},
+    {"error", "CODE", "message text of a result code", runError},
+};
+}  // namespace
+
+const Command* commandsBegin() {
+  return std::begin(kCommands);
+}
+const Command* commandsEnd() {
+  return std::end(kCommands);
+}
+
+const Command* findCommand(const std::string& name) {
+  for (const Command* c = commandsBegin(); c != commandsEnd(); ++c)
+    if (name == c->name) return c;
+  return nullptr;
+}
+
+}  // namespace reader

@@ -1,0 +1,25 @@
+// The command table of oes-reader. A command is one source file
+// (cmd_<name>.cpp) with one run function, and one line in commands.cpp.
+#pragma once
+
+#include "reader.h"
+
+namespace reader {
+
+struct Command {
+  const char* name;
+  const char* arguments;  // usage text after the name
+  const char* summary;
+  int (*run)(Context&);  // returns an Exit status
+};
+
+// All commands, in the order the usage lists them.
+const Command* commandsBegin();
+const Command* commandsEnd();
+const Command* findCommand(const std::string& name);
+
+int runInfo(Context&);
+int runDigest(Context&);
+int runError(Context&);
+
+}  // namespace reader

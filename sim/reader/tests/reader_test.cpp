@@ -1,0 +1,121 @@
+// oes-reader from the installed tree, loading the installed provider.
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "varo/install_root.h"
+
+namespace {
+
+struct ReaderRun {
+  int status;
+  QByteArray out, err;
+  QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+};
+
+ReaderRun reader(const QStringList& args) {
+  QProcess p;
+  p.start(QString(varo::kInstallRoot) + "/bin/oes-reader", args);
+  EXPECT_TRUE(p.waitForFinished(30000));
+  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+          p.readAllStandardError()};
+}
+
+QString writeFile(const QTemporaryDir& dir, const char* name, const QByteArray& content) {
+  QString path = dir.filePath(name);
+  QFile f(path);
+  EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(content);
+  return path;
+}
+
+TEST(OesReader, InfoInBothForms) {
+  ReaderRun readable = reader({"info"});
+  EXPECT_EQ(readable.status, 0) << readable.err.toStdString();
+  EXPECT_TRUE(readable.out.contains("name: DOVEL_SM\n"));
+  EXPECT_TRUE(readable.out.contains("extend: DOVEL.2018.12.1\n"));
+
+  ReaderRun json = reader({"--json", "info"});
+  ASSERT_EQ(json.status, 0);
+  QJsonObject o = json.json();
+  EXPECT_EQ(o["command"].toString(), "info");
+  EXPECT_EQ(o["result"].toInt(-1), 0);
+  EXPECT_EQ(o["name"].toString(), "DOVEL_SM");
+  EXPECT_EQ(o["company"].toString(), "DOVELSEALCO");
+  EXPECT_EQ(o["version"].toString(), "V 1.0");
+  EXPECT_EQ(o["extend"].toString(), "DOVEL.2018.12.1");
+}
+
+TEST(OesReader, DigestOfFiles) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  struct Case {
+    const char* name;
+    QByteArray content;
+    const char* digest;
+  } cases[] = {
+      {"abc.txt", "abc", "66c7f0f462eeedd9d1f2d46bdc10e4e24167c4875cf2f7a2297da02b8f4ba8e0"},
+      {"empty.txt", "", "1ab21d8355cfa17f8e61194831e81a8f22bec8c728fefb747ed035eb5082aa2b"},
+  };
+  for (const auto& c : cases) {
+    ReaderRun run = reader({"--json", "digest", writeFile(dir, c.name, c.content)});
+    ASSERT_EQ(run.status, 0) << c.name << run.out.toStdString();
+    QJsonObject o = run.json();
+    EXPECT_EQ(o["digest"].toString(), c.digest) << c.name;
+    EXPECT_EQ(o["method"].toString(), "1.2.156.10197.1.401");
+    EXPECT_EQ(o["bytes"].toInt(-1), c.content.size());
+  }
+}
+
+TEST(OesReader, ErrorTexts) {
+  struct Case {
+    const char* code;
+    const char* message;
+  } cases[] = {{"4371", "错误的参数"},
+               {"0x1113", "错误的参数"},
+               {"16", "操作取消"},
+               {"99999", "未知的错误类型"},
+               {"18446744073709551615", "未知的错误类型"}};
+  for (const auto& c : cases) {
+    ReaderRun run = reader({"--json", "error", c.code});
+    ASSERT_EQ(run.status, 0) << c.code;
+    EXPECT_EQ(run.json()["message"].toString(), QString::fromUtf8(c.message)) << c.code;
+  }
+  ReaderRun readable = reader({"error", "4371"});
+  EXPECT_TRUE(readable.out.contains(QByteArray("message: ") + "错误的参数"));
+}
+
+TEST(OesReader, FailuresExitNonZeroWithAReason) {
+  struct Case {
+    QStringList args;
+    int status;
+  } cases[] = {
+      {{}, 2},
+      {{"bogus"}, 2},
+      {{"--frobnicate", "info"}, 2},
+      {{"info", "extra"}, 2},
+      {{"digest"}, 2},
+      {{"digest", "/nonexistent/file"}, 2},
+      {{"error"}, 2},
+      {{"error", "abc"}, 2},
+      {{"error", "-1"}, 2},
+      {{"error", "12x"}, 2},
+      {{"--provider", "/nonexistent/liboesprovider.so", "info"}, 3},
+  };
+  for (const auto& c : cases) {
+    ReaderRun run = reader(c.args);
+    EXPECT_EQ(run.status, c.status) << c.args.join(' ').toStdString();
+    EXPECT_FALSE(run.err.isEmpty()) << c.args.join(' ').toStdString();
+  }
+  ReaderRun json = reader({"--json", "--provider", "/nonexistent/liboesprovider.so", "info"});
+  EXPECT_EQ(json.status, 3);
+  EXPECT_TRUE(json.json()["error"].toString().contains("cannot load"));
+}
+
+}  // namespace
