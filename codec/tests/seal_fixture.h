@@ -2,6 +2,7 @@
 // seal maker, whose DER writer is independent of the codec.
 #pragma once
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -25,16 +26,18 @@ inline const Parties& parties() {
   static const Parties p = [] {
     Parties out;
     out.makerKey = varo::pki::generateSm2Key();
-    out.makerCert = varo::pki::toDer(
-        varo::pki::issueCertificate(out.makerKey.get(), "CN=Seal Maker,O=Varo").get());
+    varo::X509Ptr maker = varo::pki::issueCertificate(out.makerKey.get(), "CN=Seal Maker,O=Varo",
+                                                      nullptr, nullptr, 3650, 1, true);
+    out.makerCert = varo::pki::toDer(maker.get());
     out.signerKey = varo::pki::generateSm2Key();
     out.signerCert =
         varo::pki::toDer(varo::pki::issueCertificate(out.signerKey.get(), "CN=Alice,O=Varo",
-                                                     out.makerKey.get(), nullptr, 3650, 7)
+                                                     out.makerKey.get(), maker.get(), 3650, 7)
                              .get());
     auto other = varo::pki::generateSm2Key();
     out.secondCert =
         varo::pki::toDer(varo::pki::issueCertificate(other.get(), "CN=Bob,O=Varo").get());
+    if (out.makerCert.empty() || out.signerCert.empty() || out.secondCert.empty()) std::abort();
     return out;
   }();
   return p;
