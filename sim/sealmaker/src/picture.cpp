@@ -88,10 +88,12 @@ Bytes drawSealPicture(const std::string& name, int size) {
   for (int row = 0; row < h; ++row)
     for (int dx = -row; dx <= row; ++dx) dot(&image, cx + dx, top + row);
 
-  // The name, centred, as many characters as fit inside the ring.
-  const int scale = size >= 96 ? 2 : 1, advance = 6 * scale;
+  // The name, centred, at twice the font size when it fits inside the ring,
+  // else at its own size and cut to what fits.
   std::u32string text = characters(name);
-  size_t fit = size_t((inner / 2) * 3 / 2 / advance);
+  const long room = inner * 9 / 10;  // usable width across the middle
+  const int scale = long(text.size()) * 12 <= room ? 2 : 1, advance = 6 * scale;
+  size_t fit = size_t(room / advance);
   if (text.size() > fit) text.resize(fit);
   int x0 = cx - int(text.size()) * advance / 2, y0 = size / 2 - 7 * scale / 2;
   for (size_t i = 0; i < text.size(); ++i) {

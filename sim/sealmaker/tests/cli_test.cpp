@@ -1,0 +1,104 @@
+// The sealmaker command: exit status and the files it writes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "varo/der.h"
+#include "varo/pki.h"
+#include "varo/sealmaker.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int run(const std::string& args) {
+  std::string cmd = std::string(SEALMAKER_PATH) + " " + args + " >/dev/null 2>&1";
+  int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<uint8_t> readAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+class SealmakerCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(VARO_TEST_BINARY_DIR) / ("sealmaker_cli_" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    ASSERT_EQ(run("--new-maker " + (dir_ / "maker").string()), 0);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string common() const {
+    const std::string m = (dir_ / "maker").string();
+    return "--name Seal --id 42 --vid V --valid-from 250101000000Z --valid-to 351231235959Z"
+           " --signer-cert " +
+           m + "/maker.cert.der --maker-cert " + m + "/maker.cert.der --maker-key " + m +
+           "/maker.key.der";
+  }
+  fs::path dir_;
+};
+
+TEST_F(SealmakerCli, NewMakerWritesAPrivateKeyAndItsCertificate) {
+  const fs::path key = dir_ / "maker" / "maker.key.der";
+  EXPECT_EQ(fs::status(key).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  auto keyDer = readAll(key);
+  auto certDer = readAll(dir_ / "maker" / "maker.cert.der");
+  EXPECT_TRUE(varo::pki::privateKeyFromDer(varo::ByteSpan(keyDer.data(), keyDer.size())));
+  EXPECT_TRUE(varo::pki::certificateFromDer(varo::ByteSpan(certDer.data(), certDer.size())));
+}
+
+TEST_F(SealmakerCli, WritesASignedSealAndReportsBadUse) {
+  const std::string out = (dir_ / "seal.der").string();
+  struct Case {
+    std::string args;
+    int status;
+  } cases[] = {
+      {"--help", 0},
+      {common() + " -o " + out, 0},
+      {common() + " --type 2 --iid XX --version 4 -o " + out, 0},
+      {common() + " --type 3 -o " + out, 2},
+      {common() + " --width wide -o " + out, 2},
+      {common() + " --picture " + (dir_ / "missing.png").string() + " -o " + out, 2},
+      {common(), 2},                 // no output
+      {"--name Seal -o " + out, 2},  // no certificates
+      {common() + " --bogus 1 -o " + out, 2},
+      {common() + " --valid-to 35123123595 -o " + out, 1},  // not a UTC time
+      {common() + " -o " + (dir_ / "no" / "such" / "dir.der").string(), 1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(run(c.args), c.status) << c.args;
+
+  // The last good run: a type 2 seal whose maker signature verifies.
+  auto seal = readAll(out);
+  auto certDer = readAll(dir_ / "maker" / "maker.cert.der");
+  auto cert = varo::pki::certificateFromDer(varo::ByteSpan(certDer.data(), certDer.size()));
+  auto content = varo::sealmaker::makerSignedContent(seal);
+  auto signature = varo::sealmaker::makerSignature(seal);
+  EXPECT_TRUE(varo::pki::verifyMessage(cert.get(), varo::ByteSpan(content.data(), content.size()),
+                                       varo::ByteSpan(signature.data(), signature.size())));
+  EXPECT_NE(std::string(seal.begin(), seal.end()).find("XX"), std::string::npos);
+}
+
+TEST_F(SealmakerCli, GivenPictureIsStoredAsItIs) {
+  const fs::path picture = dir_ / "pic.bin";
+  std::ofstream(picture, std::ios::binary) << "not really a png";
+  const std::string out = (dir_ / "seal.der").string();
+  ASSERT_EQ(run(common() + " --picture " + picture.string() +
+                " --picture-type gif --width 7 --height 9 -o " + out),
+            0);
+  auto seal = readAll(out);
+  std::string text(seal.begin(), seal.end());
+  EXPECT_NE(text.find("not really a png"), std::string::npos);
+  EXPECT_NE(text.find(std::string("\x16\x03gif", 5)), std::string::npos);
+  EXPECT_NE(text.find(std::string("\x02\x01\x07\x02\x01\x09", 6)), std::string::npos);
+}
+
+}  // namespace
