@@ -2,3 +2,8 @@
 add_library(varo_softkey_admin STATIC admin/softkey_admin.cpp)
 target_include_directories(varo_softkey_admin PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/admin/include)
 target_link_libraries(varo_softkey_admin PUBLIC varo_common PRIVATE varo_softkey_store varo_pki)
+
+# The softkey command.
+add_executable(softkey cli/softkey_main.cpp)
+target_link_libraries(softkey PRIVATE varo_softkey_admin)
+install(TARGETS softkey RUNTIME DESTINATION bin)
