@@ -16,15 +16,16 @@ using X509ExtensionPtr = OpenSslPtr<X509_EXTENSION, X509_EXTENSION_free>;
 // A digest-sign or digest-verify context for SM2 with SM3 and the default id.
 EvpMdCtxPtr sm2MdContext(EVP_PKEY* key, bool sign) {
   EvpMdCtxPtr md(EVP_MD_CTX_new());
-  EvpPkeyCtxPtr pctx(EVP_PKEY_CTX_new(key, nullptr));
-  if (!md || !pctx) return nullptr;
-  if (EVP_PKEY_CTX_set1_id(pctx.get(), kDefaultSm2Id, std::strlen(kDefaultSm2Id)) != 1)
+  if (!md) return nullptr;
+  // The key context is made by the init call and owned by the digest
+  // context; the identifier is set on it before any data is digested.
+  EVP_PKEY_CTX* pctx = nullptr;
+  int ok = sign ? EVP_DigestSignInit(md.get(), &pctx, EVP_sm3(), nullptr, key)
+                : EVP_DigestVerifyInit(md.get(), &pctx, EVP_sm3(), nullptr, key);
+  if (ok != 1 || !pctx ||
+      EVP_PKEY_CTX_set1_id(pctx, kDefaultSm2Id, std::strlen(kDefaultSm2Id)) != 1)
     return nullptr;
-  // The message-digest context takes ownership of the key context.
-  EVP_MD_CTX_set_pkey_ctx(md.get(), pctx.release());
-  int ok = sign ? EVP_DigestSignInit(md.get(), nullptr, EVP_sm3(), nullptr, key)
-                : EVP_DigestVerifyInit(md.get(), nullptr, EVP_sm3(), nullptr, key);
-  return ok == 1 ? std::move(md) : nullptr;
+  return md;
 }
 
 X509NamePtr parseName(const std::string& dn) {
