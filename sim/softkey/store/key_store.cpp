@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace varo::softkey {
@@ -64,14 +65,16 @@ std::string detachedDirectory(const std::string& store) {
 std::vector<std::string> listKeyNames(const std::string& dir) {
   std::vector<std::string> names;
   QDir d(QString::fromLocal8Bit(dir.c_str()));
-  const QStringList entries = d.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks,
-                                          QDir::Name | QDir::LocaleAware);
+  const QStringList entries =
+      d.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Unsorted);
   for (const QString& e : entries) {
     std::string name = e.toLocal8Bit().toStdString();
     if (!isValidDeviceName(name)) continue;
     if (!fileExists(dir + "/" + name + "/" + kManifestName)) continue;
     names.push_back(name);
   }
+  // Byte order, the same whatever the locale.
+  std::sort(names.begin(), names.end());
   return names;
 }
 
