@@ -188,5 +188,81 @@ TEST_F(SoftKeyTest, ApplicationsAndContainersAreListedInCreationOrder) {
   api_.SKF_DisConnectDev(dev);
 }
 
+TEST_F(SoftKeyTest, DeviceLockRandomAndUnsupportedFunctions) {
+  makeKey("K1", false);
+  skf::DEVHANDLE a = connect("K1"), b = connect("K1");
+  EXPECT_EQ(ext_.LockDev(a, 0), SAR_OK);
+  EXPECT_EQ(ext_.LockDev(a, 0), SAR_OK) << "a second lock by the holder";
+  EXPECT_EQ(ext_.LockDev(b, 30), skf::SAR_TIMEOUTERR);
+  EXPECT_EQ(ext_.UnlockDev(a), SAR_OK);
+  EXPECT_EQ(ext_.LockDev(b, 30), SAR_OK);
+  EXPECT_EQ(api_.SKF_DisConnectDev(b), SAR_OK);  // disconnecting unlocks
+  EXPECT_EQ(ext_.LockDev(a, 30), SAR_OK);
+
+  unsigned char r1[32] = {}, r2[32] = {};
+  EXPECT_EQ(ext_.GenRandom(a, r1, sizeof r1), SAR_OK);
+  EXPECT_EQ(ext_.GenRandom(a, r2, sizeof r2), SAR_OK);
+  EXPECT_NE(std::memcmp(r1, r2, sizeof r1), 0);
+  EXPECT_EQ(ext_.GenRandom(a, nullptr, 8), skf::SAR_INVALIDPARAMERR);
+  api_.SKF_DisConnectDev(a);
+
+  // The rest of the interface is there for every client and says so.
+  using NoArgs = ULONG (*)();
+  for (const char* name : {"SKF_WaitForDevEvent",
+                           "SKF_CancelWaitForDevEvent",
+                           "SKF_Transmit",
+                           "SKF_ChangeDevAuthKey",
+                           "SKF_DevAuth",
+                           "SKF_CreateApplication",
+                           "SKF_DeleteApplication",
+                           "SKF_CreateContainer",
+                           "SKF_DeleteContainer",
+                           "SKF_ImportCertificate",
+                           "SKF_GenExtRSAKey",
+                           "SKF_GenRSAKeyPair",
+                           "SKF_ImportRSAKeyPair",
+                           "SKF_RSASignData",
+                           "SKF_RSAVerify",
+                           "SKF_RSAExportSessionKey",
+                           "SKF_ExtRSAPubKeyOperation",
+                           "SKF_ExtRSAPriKeyOperation",
+                           "SKF_GenECCKeyPair",
+                           "SKF_ImportECCKeyPair",
+                           "SKF_ECCVerify",
+                           "SKF_ECCExportSessionKey",
+                           "SKF_ExtECCEncrypt",
+                           "SKF_ExtECCDecrypt",
+                           "SKF_ExtECCSign",
+                           "SKF_ExtECCVerify",
+                           "SKF_GenerateAgreementDataWithECC",
+                           "SKF_GenerateAgreementDataAndKeyWithECC",
+                           "SKF_GenerateKeyWithECC",
+                           "SKF_ImportSessionKey",
+                           "SKF_SetSymmKey",
+                           "SKF_EncryptInit",
+                           "SKF_Encrypt",
+                           "SKF_EncryptUpdate",
+                           "SKF_EncryptFinal",
+                           "SKF_DecryptInit",
+                           "SKF_Decrypt",
+                           "SKF_DecryptUpdate",
+                           "SKF_DecryptFinal",
+                           "SKF_DigestInit",
+                           "SKF_Digest",
+                           "SKF_DigestUpdate",
+                           "SKF_DigestFinal",
+                           "SKF_MacInit",
+                           "SKF_Mac",
+                           "SKF_MacUpdate",
+                           "SKF_MacFinal",
+                           "SKF_CloseHandle"}) {
+    auto fn = lib_->resolve<NoArgs>(name);
+    ASSERT_NE(fn, nullptr) << name;
+    EXPECT_EQ(fn(), skf::SAR_NOTSUPPORTYETERR) << name;
+  }
+  for (const char* name : {"SKF_SetLabel", "SKF_GetFileInfo", "SKF_UnblockPIN"})
+    EXPECT_NE(lib_->resolve<NoArgs>(name), nullptr) << name;
+}
+
 }  // namespace
 }  // namespace softkey_test

@@ -88,6 +88,8 @@ TEST_F(SoftKeyTest, PinTriesAndFilesAreSharedWithOtherProcessesAndLaterLoads) {
 TEST_F(SoftKeyTest, ConcurrentWritersLoseNothing) {
   makeKey("K1", false);
   constexpr int kWriters = 3, kFiles = 15;
+  // Besides files of their own, all writers fill their slots of one shared file.
+  ASSERT_TRUE(admin().putFile("K1", "SHARED", varo::softkey::Bytes(kWriters * kFiles, '.')));
   std::vector<pid_t> children;
   for (int w = 0; w < kWriters; ++w) {
     pid_t pid = ::fork();
@@ -102,6 +104,9 @@ TEST_F(SoftKeyTest, ConcurrentWritersLoseNothing) {
         ok = api_.SKF_CreateFile(a, &name[0], ULONG(name.size()), 0xFF, 0xFF) == SAR_OK &&
              api_.SKF_WriteFile(a, &name[0], 0, reinterpret_cast<unsigned char*>(&name[0]),
                                 ULONG(name.size())) == SAR_OK;
+        unsigned char mark = static_cast<unsigned char>('A' + w);
+        ok = ok && api_.SKF_WriteFile(a, const_cast<char*>("SHARED"), ULONG(w * kFiles + i), &mark,
+                                      1) == SAR_OK;
       }
       ::_exit(ok ? 0 : 1);
     }
@@ -110,8 +115,16 @@ TEST_F(SoftKeyTest, ConcurrentWritersLoseNothing) {
   for (pid_t pid : children) EXPECT_EQ(waitChild(pid), 0);
   std::vector<std::string> names;
   ASSERT_TRUE(admin().listFiles("K1", &names));
-  EXPECT_EQ(names.size(), size_t(kWriters * kFiles));
+  EXPECT_EQ(names.size(), size_t(kWriters * kFiles + 1));
+  std::string shared;
+  for (int w = 0; w < kWriters; ++w) shared += std::string(kFiles, char('A' + w));
   for (const auto& name : names) {
+    if (name == "SHARED") {
+      varo::softkey::Bytes data;
+      ASSERT_TRUE(admin().getFile("K1", name, &data));
+      EXPECT_EQ(std::string(data.begin(), data.end()), shared);
+      continue;
+    }
     varo::softkey::Bytes data;
     ASSERT_TRUE(admin().getFile("K1", name, &data));
     EXPECT_EQ(std::string(data.begin(), data.end()), name);
