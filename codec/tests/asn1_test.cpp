@@ -246,3 +246,32 @@ TEST(SealDer, BitStringsRefuseSetUnusedBitsAndKeepTheirCount) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SealDer, DamagedSealsAreRefusedOrReencodeExactly) {
+  const Bytes seal = codec_test::sampleSeal();
+  // Every proper prefix fails.
+  for (size_t n = 0; n < seal.size(); n += 7) {
+    const unsigned char* p = seal.data();
+    EXPECT_EQ(d2i_MYSESeal(nullptr, &p, long(n)), nullptr) << n;
+  }
+  // Single-octet changes over the structural part (headers and short fields):
+  // whatever still decodes must be DER, i.e. re-encode to the same bytes.
+  uint32_t state = 12345;
+  for (int round = 0; round < 3000; ++round) {
+    state = state * 1103515245u + 12345u;
+    Bytes damaged = seal;
+    size_t at = (state >> 8) % damaged.size();
+    damaged[at] = uint8_t(damaged[at] ^ (1u << ((state >> 4) % 8)));
+    const unsigned char* p = damaged.data();
+    ses::SealPtr decoded(d2i_MYSESeal(nullptr, &p, long(damaged.size())));
+    if (!decoded) continue;
+    Bytes again = ses::encode<MYSESeal>(decoded.get(), i2d_MYSESeal);
+    EXPECT_TRUE(again.size() == size_t(p - damaged.data()) &&
+                std::memcmp(again.data(), damaged.data(), again.size()) == 0)
+        << "octet " << at;
+  }
+}
+
+}  // namespace

@@ -142,6 +142,11 @@ TEST(SigningPath, SignatureEmbedsTheTbsAndDecodesToWhatWentIn) {
     ASSERT_TRUE(tbsFor(codec, seal, in, &tbs));
     ASSERT_TRUE(signatureFor(codec, tbs, c.value, &signature));
 
+    auto fields = childrenOf(tbs);
+    ASSERT_EQ(fields.size(), 7u);
+    EXPECT_EQ(fields[3].content[0], 0) << "dataHash unused bits";
+    EXPECT_TRUE(fields[3].content.from(1).equals(span(c.digest))) << "dataHash whole";
+
     auto parts = childrenOf(signature);
     ASSERT_EQ(parts.size(), 2u);
     EXPECT_TRUE(parts[0].whole.equals(span(tbs))) << "toSign is the tbs byte for byte";
@@ -285,6 +290,36 @@ TEST(SigningPath, SignatureNeedsExactlyOneTbs) {
   EXPECT_FALSE(
       codec.GetSignatureData(tbs.data(), int(tbs.size()), values, lengths, nullptr, &outLength))
       << "a signature value that is missing";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SigningPath, DamagedSignaturesAreDecodedSafelyOrRefused) {
+  SesSealStru codec;
+  Inputs in;
+  Bytes tbs, signature;
+  ASSERT_TRUE(tbsFor(codec, codec_test::sampleSeal(), in, &tbs));
+  ASSERT_TRUE(signatureFor(codec, tbs, Bytes(64, 7), &signature));
+  uint32_t state = 777;
+  for (int round = 0; round < 2000; ++round) {
+    state = state * 1103515245u + 12345u;
+    Bytes damaged = signature;
+    size_t at = (state >> 8) % damaged.size();
+    damaged[at] = uint8_t(damaged[at] ^ (1u << ((state >> 4) % 8)));
+    // Every output sized from the input itself, which bounds every field.
+    std::vector<char> text(damaged.size());
+    int a = 0, b = 0, c = 0, d = 0, e = 0, f = 0, w = 0, h = 0;
+    Bytes seal(damaged.size()), hash(damaged.size()), prop(damaged.size()), cert(damaged.size()),
+        value(damaged.size()), pic(damaged.size());
+    char version[10], algorithm[100];
+    if (codec.DecodeSignature(damaged.data(), int(damaged.size()), version, seal.data(), &a,
+                              text.data(), hash.data(), &b, prop.data(), &c, cert.data(), &d,
+                              algorithm, value.data(), &e, pic.data(), &f, &w, &h)) {
+      EXPECT_LE(size_t(a), damaged.size());
+    }
+  }
 }
 
 }  // namespace
