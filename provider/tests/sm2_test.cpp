@@ -245,3 +245,44 @@ TEST(PublicKeyBlob, NonCertificateLeavesOutputsAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+// DER that is not a certificate, or a damaged one, yields no public key.
+TEST(PublicKeyBlob, DamagedOrForeignDerIsRefused) {
+  auto key = varo::pki::generateSm2Key();
+  auto cert = varo::pki::issueCertificate(key.get(), "CN=Erin");
+  const Bytes der = varo::pki::toDer(cert.get());
+  Bytes truncated(der.begin(), der.end() - 1);
+  Bytes retagged = der;
+  retagged[0] = 0x31;  // SET instead of SEQUENCE
+  Bytes tbsOnly;       // the TBS part alone
+  {
+    const unsigned char* p = der.data();
+    long len = 0;
+    int tag = 0, cls = 0;
+    ASN1_get_object(&p, &len, &tag, &cls, long(der.size()));
+    const unsigned char* tbsStart = p;
+    ASN1_get_object(&p, &len, &tag, &cls, long(der.size()));
+    tbsOnly.assign(tbsStart, p + len);
+  }
+  struct Case {
+    const char* name;
+    Bytes der;
+  } cases[] = {
+      {"truncated", truncated},
+      {"retagged", retagged},
+      {"tbs alone", tbsOnly},
+      {"private key", varo::pki::privateKeyToDer(key.get())},
+      {"signature value", varo::pki::rsToDer(span(Bytes(64, 1)))},
+      {"empty", Bytes()},
+  };
+  for (const auto& c : cases) {
+    Struct_ECCPUBLICKEYBLOB blob;
+    EXPECT_FALSE(dovel_x509::getPublicStructFromCert(c.der.data(), c.der.size(), &blob)) << c.name;
+  }
+  Struct_ECCPUBLICKEYBLOB blob;
+  EXPECT_TRUE(dovel_x509::getPublicStructFromCert(der.data(), der.size(), &blob));
+}
+
+}  // namespace
