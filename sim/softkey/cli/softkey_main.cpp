@@ -324,17 +324,17 @@ class Cli {
     }
     if (p[1] == "clear" && n(2)) return report(s_.clearFaults());
     if (p[1] != "add" || !n(4)) return usage("fault add FUNCTION CODE | fault list | fault clear");
-    varo::softkey::FaultSpec spec;
-    spec.function = p[2];
+    varo::softkey::FaultSpec rule;
+    rule.function = p[2];
     unsigned long long code, count, skip;
     if (!number(p[3], 0xFFFFFFFFu, &code) || code == 0) return usage("bad result code");
     if (!numberOpt("--count", 1u << 30, &count, 0) || !numberOpt("--skip", 1u << 30, &skip, 0))
       return usage("bad --count or --skip");
-    spec.code = uint32_t(code);
-    spec.name = opt(a_, "--name");
-    spec.count = a_.options.count("--count") ? int64_t(count) : -1;
-    spec.skip = uint32_t(skip);
-    return report(s_.addFault(spec));
+    rule.code = uint32_t(code);
+    rule.name = opt(a_, "--name");
+    rule.count = a_.options.count("--count") ? int64_t(count) : -1;
+    rule.skip = uint32_t(skip);
+    return report(s_.addFault(rule));
   }
 
   const Args& a_;
