@@ -21,5 +21,10 @@ const Command* findCommand(const std::string& name);
 int runInfo(Context&);
 int runDigest(Context&);
 int runError(Context&);
+int runSeals(Context&);
+int runSeal(Context&);
+int runSealInfo(Context&);
+int runSealImage(Context&);
+int runVerify(Context&);
 
 }  // namespace reader
