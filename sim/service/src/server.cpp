@@ -1,0 +1,161 @@
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "request_text.h"
+
+namespace signd {
+
+volatile std::sig_atomic_t Server::stopRequested_ = 0;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class Connection {
+ public:
+  explicit Connection(int fd) : fd_(fd) {}
+  ~Connection() { ::close(fd_); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+int msUntil(Clock::time_point t) {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
+  return ms > 0 ? static_cast<int>(ms) : 0;
+}
+
+constexpr int kSendMs = 5000;
+
+void sendAll(int fd, const std::string& data) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kSendMs);
+  for (size_t done = 0; done < data.size();) {
+    ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      pollfd p{fd, POLLOUT, 0};
+      if (::poll(&p, 1, msUntil(deadline)) > 0) continue;
+    }
+    if (n <= 0) return;  // the client went away or stalled; nothing more to do
+    done += static_cast<size_t>(n);
+  }
+}
+
+// After refusing a request: stop sending, then read and drop what the client
+// is still sending (for a moment, within a bound) so that closing does not
+// reset the connection before the client has read the refusal.
+void drainAfterRefusal(int fd) {
+  ::shutdown(fd, SHUT_WR);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(1000);
+  char chunk[4096];
+  for (size_t dropped = 0; dropped < (1u << 20);) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, msUntil(deadline)) <= 0) return;
+    ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) return;
+    dropped += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+Server::~Server() {
+  if (listenFd_ >= 0) ::close(listenFd_);
+}
+
+bool Server::listen(int port) {
+  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFd_ < 0) {
+    log_.write(std::string("cannot create a socket: ") + std::strerror(errno));
+    return false;
+  }
+  int on = 1;
+  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  socklen_t len = sizeof(addr);
+  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+      ::listen(listenFd_, 16) != 0 ||
+      ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    log_.write("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno));
+    return false;
+  }
+  port_ = ntohs(addr.sin_port);
+  return true;
+}
+
+void Server::run() {
+  while (!stopRequested_) {
+    pollfd p{listenFd_, POLLIN, 0};
+    // A short wait, so that a stop requested just before poll() is seen soon.
+    int r = ::poll(&p, 1, 200);
+    if (r <= 0) continue;
+    int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd >= 0) serveConnection(fd);
+  }
+}
+
+std::optional<std::string> Server::readRequest(int fd, bool* tooLarge) {
+  *tooLarge = false;
+  std::string text;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.requestMs);
+  char chunk[4096];
+  while (!stopRequested_) {
+    int wait = msUntil(deadline);
+    if (!text.empty()) wait = std::min(wait, limits_.quietMs);
+    if (wait == 0) break;
+    pollfd p{fd, POLLIN, 0};
+    int r = ::poll(&p, 1, wait);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;  // quiet or deadline: take what arrived
+    ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) break;  // the client closed (COM 4 does so at once)
+    if (text.size() + static_cast<size_t>(n) > limits_.maxRequest) {
+      *tooLarge = true;
+      return std::nullopt;
+    }
+    text.append(chunk, static_cast<size_t>(n));
+    if (requestComplete(text)) break;
+  }
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+void Server::serveConnection(int fd) {
+  Connection connection(fd);
+  bool tooLarge = false;
+  auto request = readRequest(fd, &tooLarge);
+  if (tooLarge) {
+    log_.write("request refused: larger than " + std::to_string(limits_.maxRequest) + " bytes");
+    sendAll(fd, "ERROR: request too large");
+    drainAfterRefusal(fd);
+    return;
+  }
+  if (!request) return;
+  auto reply = handler_.handle(*request);
+  if (!reply) return;
+  sendAll(fd, *reply);
+  // A reply may carry the PIN: leave no copy in freed memory.
+  OPENSSL_cleanse(reply->data(), reply->size());
+}
+
+}  // namespace signd

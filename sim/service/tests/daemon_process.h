@@ -1,0 +1,39 @@
+// varo-signd as a child process of a test, and a client for one request.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class DaemonProcess {
+ public:
+  // Starts the service with args, in a session of its own (no controlling
+  // terminal), and waits for its "listening" line (at most 5 s).
+  explicit DaemonProcess(const std::vector<std::string>& args);
+  ~DaemonProcess();
+  DaemonProcess(const DaemonProcess&) = delete;
+  DaemonProcess& operator=(const DaemonProcess&) = delete;
+
+  bool started() const { return port_ > 0; }
+  int port() const { return port_; }
+  // Sends the signal and waits (at most timeoutMs) for the exit; the exit
+  // status (WEXITSTATUS), or nullopt when it did not exit normally in time.
+  std::optional<int> stop(int signal, int timeoutMs = 3000);
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// Runs the service with args to its end (for option errors); its exit status.
+int runToExit(const std::vector<std::string>& args);
+
+// One request on a fresh connection to 127.0.0.1:port: sends the pieces
+// (pausing pauseMs between them), then reads until the service closes
+// (at most 5 s). nullopt when it cannot connect.
+std::optional<std::string> ask(int port, const std::vector<std::string>& pieces, int pauseMs = 0);
+inline std::optional<std::string> ask(int port, const std::string& request) {
+  return ask(port, std::vector<std::string>{request});
+}
