@@ -77,44 +77,6 @@ TEST(SealDer, HeaderMatchesHandWrittenBytes) {
   MYSES_Head_free(decoded);
 }
 
-TEST(SealDer, CodecBuiltSealEqualsTheSealMakersBytes) {
-  const Bytes made = codec_test::sampleSeal();
-  const auto spec = codec_test::sampleSpec();
-  const Bytes signData = varo::sealmaker::makerSignature(made);
-  ASSERT_EQ(signData.size(), 64u);
-
-  ses::SealPtr seal(MYSESeal_new());
-  ASSERT_TRUE(seal);
-  MYSES_SealInfo* info = seal->esealInfo;
-  ASSERT_TRUE(ASN1_STRING_set(info->header->iid, spec.iid.data(), int(spec.iid.size())));
-  ASSERT_TRUE(ASN1_INTEGER_set(info->header->version, spec.version));
-  ASSERT_TRUE(ASN1_STRING_set(info->header->vid, spec.vid.data(), int(spec.vid.size())));
-  ASSERT_TRUE(ASN1_STRING_set(info->esID, spec.esID.data(), int(spec.esID.size())));
-  MYSES_ESPropertyInfo* prop = info->property;
-  ASSERT_TRUE(ASN1_INTEGER_set(prop->type, spec.type));
-  ASSERT_TRUE(ASN1_STRING_set(prop->name, spec.name.data(), int(spec.name.size())));
-  for (const Bytes& c : spec.signerCerts) {
-    ASN1_OCTET_STRING* s = ASN1_OCTET_STRING_new();
-    ASSERT_TRUE(ASN1_OCTET_STRING_set(s, c.data(), int(c.size())));
-    ASSERT_GT(sk_ASN1_OCTET_STRING_push(prop->certList, s), 0);
-  }
-  ASSERT_TRUE(ASN1_UTCTIME_set_string(prop->createTime, spec.createTime.c_str()));
-  ASSERT_TRUE(ASN1_UTCTIME_set_string(prop->validStart, spec.validStart.c_str()));
-  ASSERT_TRUE(ASN1_UTCTIME_set_string(prop->validEnd, spec.validEnd.c_str()));
-  MYSES_ESPictureInfo* pic = info->picture;
-  ASSERT_TRUE(ASN1_STRING_set(pic->type, "png", 3));
-  ASSERT_TRUE(ASN1_OCTET_STRING_set(pic->data, spec.picture.data(), int(spec.picture.size())));
-  ASSERT_TRUE(ASN1_INTEGER_set(pic->width, spec.width));
-  ASSERT_TRUE(ASN1_INTEGER_set(pic->height, spec.height));
-  ASSERT_TRUE(ASN1_OCTET_STRING_set(seal->signInfo->cert, spec.makerCert.data(),
-                                    int(spec.makerCert.size())));
-  ASN1_OBJECT_free(seal->signInfo->signatureAlgorithm);
-  seal->signInfo->signatureAlgorithm = OBJ_txt2obj("1.2.156.10197.1.501", 1);
-  ASSERT_TRUE(ses::setWholeOctets(seal->signInfo->signData, span(signData)));
-
-  EXPECT_EQ(ses::encode<MYSESeal>(seal.get(), i2d_MYSESeal), made);
-}
-
 TEST(SealDer, WalkerSeesEveryFieldWithItsUniversalTag) {
   const Bytes seal = codec_test::sampleSeal();
   auto parts = kids(top(seal));

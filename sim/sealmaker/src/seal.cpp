@@ -54,6 +54,9 @@ std::string utcTimeText(int yearsFromNow) {
   std::tm tm{};
   gmtime_r(&now, &tm);
   tm.tm_year += yearsFromNow;
+  // Normalise (29 February of a year that has none becomes 1 March).
+  std::time_t later = timegm(&tm);
+  gmtime_r(&later, &tm);
   char text[16] = {};
   std::strftime(text, sizeof text, "%y%m%d%H%M%SZ", &tm);
   return text;
