@@ -14,6 +14,9 @@ const Command kCommands[] = {
     {"seal-info", "FILE", "the fields of the seal (DER) in FILE", runSealInfo},
     {"seal-image", "FILE OUT", "the picture of the seal in FILE, written to OUT", runSealImage},
     {"verify", "SEAL DOCUMENT SIGNATURE", "verify a signature of DOCUMENT with SEAL", runVerify},
+    {"sign", "ID DOCUMENT OUT", "sign DOCUMENT with seal ID; signature DER to OUT", runSign},
+    {"inspect", "SIGNATURE [PICTURE]", "fields of a signature; its seal picture to PICTURE",
+     runInspect},
 };
 }  // namespace
 

@@ -26,5 +26,7 @@ int runSeal(Context&);
 int runSealInfo(Context&);
 int runSealImage(Context&);
 int runVerify(Context&);
+int runSign(Context&);
+int runInspect(Context&);
 
 }  // namespace reader

@@ -140,7 +140,9 @@ std::string pinReply(const PinAnswer& answer) {
     case PinOutcome::Cancelled:
       break;
   }
-  return "USERCANCELED";
+  // Wrapped in JSON: the provider's client only hands on replies that hold
+  // "{" or "ERROR:", so a bare word would reach it as no reply at all.
+  return "{\"RESULT\":\"USERCANCELED\"}";
 }
 
 }  // namespace signd

@@ -226,9 +226,9 @@ TEST_F(SigndTest, PinAnswersComeFromThePinFileAndNeverReachTheLog) {
       {"49 characters", std::string(49, 'p'), "{\"PIN\":\"" + std::string(49, 'p') + "\"}"},
       {"50 characters", std::string(50, 'p'), "{}"},
       {"quote inside", std::string("ab\"}cd"), "{}"},
-      {"empty line", std::string("\n"), "USERCANCELED"},
-      {"empty file", std::string(""), "USERCANCELED"},
-      {"no file", std::nullopt, "USERCANCELED"},
+      {"empty line", std::string("\n"), "{\"RESULT\":\"USERCANCELED\"}"},
+      {"empty file", std::string(""), "{\"RESULT\":\"USERCANCELED\"}"},
+      {"no file", std::nullopt, "{\"RESULT\":\"USERCANCELED\"}"},
   };
   for (const auto& c : cases) {
     ::unlink((dir_ + "/pin").c_str());
@@ -242,7 +242,7 @@ TEST_F(SigndTest, PinAnswersComeFromThePinFileAndNeverReachTheLog) {
 TEST_F(SigndTest, WithoutPinFileOrTerminalThePinDialogIsCancelled) {
   // The test starts the service in a session of its own: it has no terminal.
   start({"--seal-dir", dir_, "--port", "0", "--log", dir_ + "/log"});
-  EXPECT_EQ(request("InputPINDlg"), "USERCANCELED");
+  EXPECT_EQ(request("InputPINDlg"), "{\"RESULT\":\"USERCANCELED\"}");
 }
 
 TEST_F(SigndTest, StopSignalsEndTheServiceCleanly) {
