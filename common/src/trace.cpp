@@ -1,4 +1,5 @@
 #include "varo/trace.h"
+#include "varo/unique_fd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,19 +13,7 @@ namespace varo::trace {
 
 namespace {
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using Fd = varo::UniqueFd;
 
 bool writeAll(int fd, const unsigned char* p, size_t n) {
   while (n > 0) {

@@ -1,4 +1,5 @@
 #include "pin_source.h"
+#include "varo/unique_fd.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,19 +15,7 @@ namespace {
 
 constexpr int kAnswerTimeoutMs = 60000;
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using Fd = varo::UniqueFd;
 
 // Echo off for the scope, restored on every path.
 class NoEcho {
