@@ -13,7 +13,9 @@ endfunction()
 # varo_add_gtest(<name> SOURCES ... [LIBS ...] [LOCKS ...] [NEEDS_TREE] [TIMEOUT s])
 # One GoogleTest executable registered as one ctest test.
 #  LOCKS       ctest RESOURCE_LOCK names (use "tmpfiles" for the fixed /tmp
-#              paths and /tmp/varolog, "port9990" for the service port).
+#              paths and /tmp/varolog, "port9990" for the service port,
+#              "vendorlib" for tests that load the installed key library, which
+#              one test moves aside for a while).
 #  NEEDS_TREE  the test uses the installed tree under VARO_INSTALL_ROOT; the
 #              install step runs first as a ctest fixture.
 function(varo_add_gtest name)

@@ -10,13 +10,16 @@
 #include <cstdio>
 #include <fstream>
 
-#include "daemon_process.h"
+#include "varo/daemon_process.h"
 #include "varo/tmp_files.h"
 
 namespace {
 
+using varo::testing::ask;
+using varo::testing::DaemonProcess;
 using varo::testing::fileExists;
 using varo::testing::readFile;
+using varo::testing::runToExit;
 
 void writeText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
@@ -79,7 +82,7 @@ class SigndTest : public ::testing::Test {
             "--pin-file", dir_ + "/pin", "--codec",  TEST_CODEC_PATH};
   }
   void start(std::vector<std::string> a = {}) {
-    daemon_ = std::make_unique<DaemonProcess>(a.empty() ? args() : a);
+    daemon_ = std::make_unique<DaemonProcess>(SIGND_PATH, a.empty() ? args() : a);
     ASSERT_TRUE(daemon_->started());
   }
   std::string request(const std::string& text) {
@@ -145,7 +148,7 @@ TEST_F(SigndTest, FailuresAreReportedAsErrorReplies) {
        "{\"COM\":\"13\"}"},
   };
   for (const auto& c : cases) {
-    DaemonProcess daemon(c.args);
+    DaemonProcess daemon(SIGND_PATH, c.args);
     ASSERT_TRUE(daemon.started()) << c.what;
     const std::string reply = ask(daemon.port(), c.request).value_or("");
     EXPECT_EQ(reply.rfind("ERROR: ", 0), 0u) << c.what << ": " << reply;
@@ -273,7 +276,7 @@ TEST_F(SigndTest, DefaultPortIs9990AndBadOptionsAreRefused) {
       {{"--seal-dir", dir_, "--bogus", "1"}, 2},
       {{"--seal-dir", dir_, "--log", dir_ + "/no/such/dir/log"}, 1},
   };
-  for (const auto& c : cases) EXPECT_EQ(runToExit(c.args), c.status) << c.args.size();
+  for (const auto& c : cases) EXPECT_EQ(runToExit(SIGND_PATH, c.args), c.status) << c.args.size();
 }
 
 }  // namespace

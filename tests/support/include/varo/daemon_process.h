@@ -1,4 +1,5 @@
-// varo-signd as a child process of a test, and a client for one request.
+// A service program (varo-signd) as a child process of a test, and a client
+// for one request on a fresh connection.
 #pragma once
 
 #include <sys/types.h>
@@ -7,11 +8,13 @@
 #include <string>
 #include <vector>
 
+namespace varo::testing {
+
 class DaemonProcess {
  public:
-  // Starts the service with args, in a session of its own (no controlling
+  // Starts program with args, in a session of its own (no controlling
   // terminal), and waits for its "listening" line (at most 5 s).
-  explicit DaemonProcess(const std::vector<std::string>& args);
+  DaemonProcess(const std::string& program, const std::vector<std::string>& args);
   ~DaemonProcess();
   DaemonProcess(const DaemonProcess&) = delete;
   DaemonProcess& operator=(const DaemonProcess&) = delete;
@@ -27,8 +30,9 @@ class DaemonProcess {
   int port_ = 0;
 };
 
-// Runs the service with args to its end (for option errors); its exit status.
-int runToExit(const std::vector<std::string>& args);
+// Runs program with args to its end (for option errors); its exit status, -1
+// when it did not end within 5 s.
+int runToExit(const std::string& program, const std::vector<std::string>& args);
 
 // One request on a fresh connection to 127.0.0.1:port: sends the pieces
 // (pausing pauseMs between them), then reads until the service closes
@@ -37,3 +41,5 @@ std::optional<std::string> ask(int port, const std::vector<std::string>& pieces,
 inline std::optional<std::string> ask(int port, const std::string& request) {
   return ask(port, std::vector<std::string>{request});
 }
+
+}  // namespace varo::testing

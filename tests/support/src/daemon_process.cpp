@@ -1,4 +1,4 @@
-#include "daemon_process.h"
+#include "varo/daemon_process.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,11 +12,12 @@
 #include <chrono>
 #include <thread>
 
+namespace varo::testing {
 namespace {
 
-pid_t spawn(const std::vector<std::string>& args, int stdoutFd) {
+pid_t spawn(const std::string& program, const std::vector<std::string>& args, int stdoutFd) {
   std::vector<char*> argv;
-  std::string path = SIGND_PATH;
+  std::string path = program;
   argv.push_back(path.data());
   std::vector<std::string> copy = args;
   for (auto& a : copy) argv.push_back(a.data());
@@ -44,10 +45,10 @@ std::optional<int> waitExit(pid_t pid, int timeoutMs) {
 
 }  // namespace
 
-DaemonProcess::DaemonProcess(const std::vector<std::string>& args) {
+DaemonProcess::DaemonProcess(const std::string& program, const std::vector<std::string>& args) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return;
-  pid_ = spawn(args, fds[1]);
+  pid_ = spawn(program, args, fds[1]);
   ::close(fds[1]);
   std::string line;
   char c;
@@ -76,8 +77,8 @@ std::optional<int> DaemonProcess::stop(int signal, int timeoutMs) {
   return status;
 }
 
-int runToExit(const std::vector<std::string>& args) {
-  pid_t pid = spawn(args, -1);
+int runToExit(const std::string& program, const std::vector<std::string>& args) {
+  pid_t pid = spawn(program, args, -1);
   auto status = waitExit(pid, 5000);
   if (!status) {
     ::kill(pid, SIGKILL);
@@ -114,3 +115,5 @@ std::optional<std::string> ask(int port, const std::vector<std::string>& pieces,
   ::close(fd);
   return reply;
 }
+
+}  // namespace varo::testing
