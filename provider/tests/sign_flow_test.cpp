@@ -11,7 +11,7 @@
 
 #include "pin_handover.h"
 #include "sign_flow.h"
-#include "sign_inspect.h"
+#include "signature_fields.h"
 
 using namespace varo::provider;
 using namespace varo::provider::signing;

@@ -11,7 +11,7 @@
 
 #include "codec_session.h"
 #include "oes_api.h"
-#include "sign_inspect.h"
+#include "signature_fields.h"
 #include "varo/caller_buffer.h"
 #include "varo/trace.h"
 
