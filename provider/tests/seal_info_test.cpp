@@ -147,9 +147,9 @@ TEST(SealInfo, RefusedInputsLeaveEveryOutputUntouched) {
 }
 
 TEST(CodecSession, OnlyALibraryWithBothFactoriesCountsAsLoaded) {
-  char dirTemplate[] = "/tmp/h5-codec-XXXXXX";
-  ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-  const std::string dir = dirTemplate;
+  varo::testing::TempDir scratch("codec-session");
+  ASSERT_TRUE(scratch.ok());
+  const std::string& dir = scratch.path();
   // A library that loads but has neither getObj nor freeObj: the provider.
   const std::string fake = dir + "/sealstruct";
   ASSERT_EQ(std::system(("mkdir -p " + fake + " && cp " + varo::kInstallRoot +
@@ -171,7 +171,6 @@ TEST(CodecSession, OnlyALibraryWithBothFactoriesCountsAsLoaded) {
     varo::provider::CodecSession codec(c.home);
     EXPECT_EQ(codec.isLoaded(), c.loaded);
   }
-  std::system(("rm -rf " + dir).c_str());
   std::optional<std::string> home = varo::provider::installDirFromToolLibrary();
   ASSERT_TRUE(home.has_value());
   EXPECT_EQ(*home, varo::kInstallRoot);

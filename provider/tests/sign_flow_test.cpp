@@ -12,6 +12,7 @@
 #include "pin_handover.h"
 #include "sign_flow.h"
 #include "signature_fields.h"
+#include "varo/tmp_files.h"
 
 using namespace varo::provider;
 using namespace varo::provider::signing;
@@ -152,9 +153,8 @@ TEST(SignDataResult, MapsEveryCodeOfTheModule) {
 class ModuleLocation : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/h6-module-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    base_ = tmpl;
+    ASSERT_TRUE(dir_.ok());
+    base_ = dir_.path();
     root_ = base_ + "/root";
     ASSERT_EQ(mkdir(root_.c_str(), 0700), 0);
     ASSERT_EQ(mkdir((root_ + "/VaroSupport").c_str(), 0700), 0);
@@ -165,9 +165,9 @@ class ModuleLocation : public ::testing::Test {
                       (root_ + "/VaroSupport/libTokenSign_Link.so").c_str()),
               0);
   }
-  void TearDown() override { std::system(("rm -rf " + base_).c_str()); }
   static void touch(const std::string& path) { std::ofstream(path) << "x"; }
 
+  varo::testing::TempDir dir_{"sign-module"};
   std::string base_, root_;
 };
 

@@ -17,7 +17,7 @@
 #include "varo/daemon_process.h"
 #include "varo/install_root.h"
 #include "varo/loaded_library.h"
-#include "varo/softkey_admin.h"
+#include "varo/temp_key_store.h"
 #include "varo/test_seals.h"
 #include "varo/tmp_files.h"
 
@@ -59,12 +59,8 @@ size_t countInLog(const std::string& log, const std::string& text) {
 class LiveService : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/varo-live-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ASSERT_EQ(::mkdir((dir_ + "/seals").c_str(), 0700), 0);
-    setenv("VARO_SOFTKEY_DIR", (dir_ + "/keys").c_str(), 1);
-    store_ = std::make_unique<varo::softkey::SoftKeyStore>(dir_ + "/keys");
+    ASSERT_TRUE(dir_.ok() && store_.ok());
+    ASSERT_EQ(::mkdir(dir_.file("seals").c_str(), 0700), 0);
     ASSERT_TRUE(store_->createKey(kDevice).ok());
     varo::softkey::CertificateRequest request;
     request.subjectDn = "CN=Live Signer,O=Varo Test";
@@ -76,7 +72,7 @@ class LiveService : public ::testing::Test {
       spec.signerCerts = {keyCert};
       Bytes seal = varo::testing::makeTestSeal(spec);
       ASSERT_FALSE(seal.empty());
-      writeBytes(dir_ + "/seals/" + identifier + ".der", seal);
+      writeBytes(dir_.file("seals/") + identifier + ".der", seal);
       index_ += std::string(identifier) + ".der\t" + fullSealId(identifier) + "\n";
       files_.track("/tmp/" + std::string(identifier) + ".seal");
       files_.track("/tmp/" +
@@ -84,7 +80,7 @@ class LiveService : public ::testing::Test {
                    ".pic");
       seals_.push_back(seal);
     }
-    writeText(dir_ + "/seals/index.txt", index_);
+    writeText(dir_.file("seals/index.txt"), index_);
     files_.track("/tmp/varo.list");
     writeText(pinFile(), std::string(kPin) + "\n");
     writeText(policyFile(), "");
@@ -97,22 +93,19 @@ class LiveService : public ::testing::Test {
   void TearDown() override {
     provider_.reset();
     service_.reset();
-    store_.reset();
-    unsetenv("VARO_SOFTKEY_DIR");
-    std::system(("rm -rf " + dir_).c_str());
   }
 
   void startService() {
     service_ = std::make_unique<varo::testing::DaemonProcess>(
         std::string(varo::kInstallRoot) + "/bin/varo-signd",
-        std::vector<std::string>{"--seal-dir", dir_ + "/seals", "--port", "9990", "--pin-file",
+        std::vector<std::string>{"--seal-dir", dir_.file("seals"), "--port", "9990", "--pin-file",
                                  pinFile(), "--policy", policyFile(), "--log", logFile()});
     ASSERT_TRUE(service_->started()) << "varo-signd did not start on port 9990";
   }
 
-  std::string pinFile() const { return dir_ + "/pin.txt"; }
-  std::string policyFile() const { return dir_ + "/policy.txt"; }
-  std::string logFile() const { return dir_ + "/signd.log"; }
+  std::string pinFile() const { return dir_.file("pin.txt"); }
+  std::string policyFile() const { return dir_.file("policy.txt"); }
+  std::string logFile() const { return dir_.file("signd.log"); }
   // The service log once every earlier request was handled: the service
   // serves one connection at a time, so a reply to a later request means the
   // reports sent before it (which get no reply) are in the log.
@@ -177,9 +170,9 @@ class LiveService : public ::testing::Test {
                                       nullptr, 0, nullptr, 0, sig.data(), int(sig.size()));
   }
 
-  std::string dir_;
+  varo::testing::TempDir dir_{"live-service"};
+  varo::testing::TempKeyStore store_{"live-service-keys"};
   std::string index_;
-  std::unique_ptr<varo::softkey::SoftKeyStore> store_;
   varo::testing::TestPki pki_;
   std::vector<Bytes> seals_;
   Bytes digest_ = Bytes(32, 0x5A);

@@ -156,9 +156,9 @@ TEST_F(SignE2E, SignatureHoldsWhatWentInAndVerifies) {
 
 TEST_F(SignE2E, EveryFailureHasItsCodeAndSendsNoReport) {
   // A module file outside the installation root, reached by climbing out.
-  char tmpl[] = "/tmp/h6-e2e-outside-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const std::string outside = tmpl;
+  varo::testing::TempDir outsideDir("sign-e2e-outside");
+  ASSERT_TRUE(outsideDir.ok());
+  const std::string& outside = outsideDir.path();
   std::ofstream(outside + "/libTokenSign_Evil.so") << "not a library";
   const std::string climb = "/../../../../../../../../../../.." + outside + "/TokenSign_Evil";
 
@@ -267,7 +267,6 @@ TEST_F(SignE2E, EveryFailureHasItsCodeAndSendsNoReport) {
     ASSERT_TRUE(store_->clearFaults().ok());
     ASSERT_TRUE(store_->setPin("KEY01", kKeyPin).ok());  // undo wrong tries
   }
-  std::system(("rm -rf " + outside).c_str());
   // A local check asked for by the service passes and the flow goes on.
   service_.on("\"COM\":\"3\"", "{\"E\":\"ERR_NEEDLOCALVERIFY\"}");
   Bytes signature;

@@ -15,11 +15,7 @@ std::string pinReply(const std::string& pin) {
 }
 
 void SignFixture::SetUp() {
-  char tmpl[] = "/tmp/h6-e2e-keys-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  storeDir_ = tmpl;
-  setenv("VARO_SOFTKEY_DIR", storeDir_.c_str(), 1);
-  store_ = std::make_unique<varo::softkey::SoftKeyStore>(storeDir_);
+  ASSERT_TRUE(store_.ok());
   ASSERT_TRUE(store_->createKey("KEY01").ok());
   varo::softkey::CertificateRequest request;
   request.subjectDn = "CN=Key Signer,O=Varo Test";
@@ -51,9 +47,6 @@ void SignFixture::SetUp() {
 void SignFixture::TearDown() {
   provider_.reset();
   service_.stop();
-  store_.reset();
-  unsetenv("VARO_SOFTKEY_DIR");
-  std::system(("rm -rf " + storeDir_).c_str());
 }
 
 void SignFixture::loadProvider() {

@@ -13,6 +13,7 @@
 #include "varo/fake_service.h"
 #include "varo/loaded_library.h"
 #include "varo/softkey_admin.h"
+#include "varo/temp_key_store.h"
 #include "varo/test_seals.h"
 #include "varo/tmp_files.h"
 
@@ -57,8 +58,7 @@ class SignFixture : public ::testing::Test {
   int verify(const Bytes& seal, const Bytes& digest, Bytes& signature);
   size_t reports() const { return service_.countRequests("\"COM\":\"4\""); }
 
-  std::string storeDir_;
-  std::unique_ptr<varo::softkey::SoftKeyStore> store_;
+  varo::testing::TempKeyStore store_{"sign-e2e-keys"};
   Bytes keyCert_;
   varo::testing::TestPki pki_;
   Bytes seal_;

@@ -11,13 +11,12 @@
 #include "TokenSign_LM.h"
 #include "varo/install_root.h"
 #include "varo/pki.h"
-#include "varo/softkey_admin.h"
+#include "varo/temp_key_store.h"
 
 namespace {
 
 using varo::softkey::Bytes;
 using varo::softkey::FaultSpec;
-using varo::softkey::SoftKeyStore;
 
 constexpr const char* kPin = "12345678";
 
@@ -36,11 +35,7 @@ Bytes digestOf(int seed) {
 class TokenSignTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/h6-softkeys-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    setenv("VARO_SOFTKEY_DIR", dir_.c_str(), 1);
-    store_ = std::make_unique<SoftKeyStore>(dir_);
+    ASSERT_TRUE(store_.ok());
     varo::softkey::KeySetup setup;
     setup.maxRetries = 3;
     ASSERT_TRUE(store_->createKey("KEY01", setup).ok());
@@ -48,11 +43,6 @@ class TokenSignTest : public ::testing::Test {
     ASSERT_TRUE(store_->generateContainer("KEY01", "Other", request("CN=Other"), &otherCert_).ok());
     ASSERT_TRUE(store_->generateContainer("KEY01", "Signer", request("CN=Signer"), &cert_).ok());
     ASSERT_TRUE(store_->generateContainer("KEY02", "Second", request("CN=Two"), &cert2_).ok());
-  }
-  void TearDown() override {
-    store_.reset();
-    unsetenv("VARO_SOFTKEY_DIR");
-    std::system(("rm -rf " + dir_).c_str());
   }
   static varo::softkey::CertificateRequest request(const std::string& dn) {
     varo::softkey::CertificateRequest r;
@@ -110,8 +100,7 @@ class TokenSignTest : public ::testing::Test {
     ASSERT_TRUE(store_->addFault(f).ok());
   }
 
-  std::string dir_;
-  std::unique_ptr<SoftKeyStore> store_;
+  varo::testing::TempKeyStore store_{"tokensign-keys"};
   Bytes cert_, otherCert_, cert2_;
 };
 

@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -33,6 +34,16 @@ void putLe64(std::string* out, int32_t v) {
 }
 
 }  // namespace
+
+TempDir::TempDir(const std::string& prefix) {
+  std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+  if (::mkdtemp(pattern.data())) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (ok()) std::filesystem::remove_all(path_, ignored);
+}
 
 TmpFiles::~TmpFiles() {
   removeAll();

@@ -14,6 +14,24 @@
 
 namespace varo::testing {
 
+// A fresh directory "/tmp/<prefix>-XXXXXX" (mode 0700), removed with all it
+// holds when it goes out of scope. path() is empty when it cannot be made.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& prefix);
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  bool ok() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
 // Writes files and removes every file it wrote or was told about when it
 // goes out of scope.
 class TmpFiles {
