@@ -1,4 +1,5 @@
 #include "varo/trace.h"
+#include "varo/fd_io.h"
 #include "varo/unique_fd.h"
 
 #include <fcntl.h>
@@ -14,19 +15,6 @@ namespace varo::trace {
 namespace {
 
 using Fd = varo::UniqueFd;
-
-bool writeAll(int fd, const unsigned char* p, size_t n) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += w;
-    n -= size_t(w);
-  }
-  return true;
-}
 
 void writeFile(const std::string& dir, const std::string& name, const void* data, size_t n) {
   if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return;
@@ -45,7 +33,7 @@ void writeFile(const std::string& dir, const std::string& name, const void* data
   if (n == 0 || data == nullptr)
     writeAll(fd.get(), kZeros, sizeof kZeros);
   else
-    writeAll(fd.get(), static_cast<const unsigned char*>(data), n);
+    writeAll(fd.get(), data, n);
 }
 
 }  // namespace

@@ -11,36 +11,12 @@
 #include <memory>
 
 #include "varo/byte_span.h"
+#include "varo/fd_io.h"
+#include "varo/unique_fd.h"
 
 namespace varo::service {
 
 namespace {
-
-class Socket {
- public:
-  Socket() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
-  ~Socket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-bool sendAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    // MSG_NOSIGNAL: a service that closed early must not kill the reader
-    // with SIGPIPE.
-    ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(size_t(n));
-  }
-  return true;
-}
 
 // Reads until the peer closes, a receive times out or fails, or the working
 // buffer is full. The text ends at the first zero byte, as a C text would.
@@ -74,20 +50,20 @@ size_t usedPartStart(std::string_view text) {
 }
 
 int transact(std::string_view request, bool wantReply, std::string* used) {
-  Socket socket;
-  if (socket.fd() < 0) return kNoSocket;
+  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (socket.get() < 0) return kNoSocket;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(kPort);
   if (::inet_pton(AF_INET, kAddress, &address.sin_addr) != 1) return kBadAddress;
   int rc;
   do {
-    rc = ::connect(socket.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    rc = ::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) return kNoConnection;
-  if (!sendAll(socket.fd(), request)) return kSendFailed;
+  if (!sendAll(socket.get(), request.data(), request.size())) return kSendFailed;
   if (!wantReply) return kOk;
-  std::string text = receiveAll(socket.fd());
+  std::string text = receiveAll(socket.get());
   if (text.empty()) return kNoData;
   size_t start = usedPartStart(text);
   if (start == std::string::npos) return kNoData;

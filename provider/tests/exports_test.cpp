@@ -71,24 +71,17 @@ TEST(Exports, OnlyTheInterfaceIsVisible) {
   for (const auto& name : names) EXPECT_TRUE(allowed(name)) << "unexpected export: " << name;
 }
 
-TEST(Exports, FoundationSymbolsArePresent) {
+TEST(Exports, TheWholeInterfaceIsPresent) {
   const std::set<std::string> names = definedDynamicSymbols();
-  const char* required[] = {
-      "OES_GetProviderInfo",
-      "OES_GetSignMethod",
-      "OES_GetDigestMethod",
-      "OES_GetErrMessage",
-      "OES_Digest",
-      "base64_encode",
-      "base64_decode",
-      "CopyTo(char const*, unsigned char*, int*, int)",
-      "CopyToEx(unsigned char const*, int, unsigned char*, int*)",
-      "split(char*, char const*, char**, int*)",
-      "HexToString(unsigned char const*, int, char*)",
-      "openssl_base64_encode(unsigned char const*, int)",
-      "writeLogEx(char*)",
-      "writeLog(char const*, unsigned char const*, unsigned long)",
-      "writeLog(QString)",
+  // Cancelling a seal is not built yet; type information comes with the
+  // class's virtual members only.
+  auto expected = [](const std::string& name) {
+    return name != "OES_CancelSeal" && name.rfind("typeinfo", 0) != 0;
+  };
+  for (const auto* group : {&kOes, &kHelpers})
+    for (const auto& name : *group)
+      EXPECT_TRUE(!expected(name) || names.count(name)) << "missing export: " << name;
+  const char* methods[] = {
       "OesProvider::OesProvider()",
       "mySM3::sm3(unsigned char const*, int, unsigned char*)",
       "mySM3::getsm3Digest(unsigned char const*, unsigned long, unsigned char const*, unsigned "
@@ -100,7 +93,7 @@ TEST(Exports, FoundationSymbolsArePresent) {
       "Struct_ECCPUBLICKEYBLOB*)",
       "dovel_x509::getCertUserInfo(unsigned char const*, unsigned long, char*)",
   };
-  for (const char* name : required) EXPECT_TRUE(names.count(name)) << "missing export: " << name;
+  for (const char* name : methods) EXPECT_TRUE(names.count(name)) << "missing export: " << name;
 }
 
 TEST(Exports, ReaderResolvesTheUndecoratedNames) {

@@ -1,4 +1,5 @@
 #include "files.h"
+#include "varo/fd_io.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,19 +13,6 @@
 namespace varo::softkey {
 
 namespace {
-
-bool writeAll(int fd, const char* p, size_t n) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += w;
-    n -= size_t(w);
-  }
-  return true;
-}
 
 std::string temporaryName(const std::string& path) {
   static std::atomic<unsigned> counter{0};

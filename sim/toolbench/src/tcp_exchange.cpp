@@ -12,22 +12,10 @@
 #include <chrono>
 #include <cstring>
 
+#include "varo/unique_fd.h"
+
 namespace toolbench {
 namespace {
-
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 using Clock = std::chrono::steady_clock;
 
@@ -101,18 +89,18 @@ std::optional<std::string> exchange(const std::string& address, int port, varo::
   sockaddr_storage addr;
   socklen_t addrLen = 0;
   if (port < 1 || port > 65535 || !makeAddress(address, port, &addr, &addrLen)) return std::nullopt;
-  Socket sock(::socket(addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (sock.fd() < 0 || !connectWithin(sock.fd(), addr, addrLen, limits.connectTimeoutMs))
+  varo::UniqueFd sock(::socket(addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (sock.get() < 0 || !connectWithin(sock.get(), addr, addrLen, limits.connectTimeoutMs))
     return std::nullopt;
 
   const auto deadline = Clock::now() + std::chrono::milliseconds(limits.exchangeTimeoutMs);
-  if (!sendAll(sock.fd(), request, deadline)) return std::nullopt;
+  if (!sendAll(sock.get(), request, deadline)) return std::nullopt;
 
   std::string reply;
   char chunk[4096];
   while (reply.size() < limits.maxReply) {
     size_t want = std::min(sizeof(chunk), limits.maxReply - reply.size());
-    ssize_t n = ::recv(sock.fd(), chunk, want, 0);
+    ssize_t n = ::recv(sock.get(), chunk, want, 0);
     if (n > 0) {
       reply.append(chunk, static_cast<size_t>(n));
     } else if (n == 0) {
@@ -120,7 +108,7 @@ std::optional<std::string> exchange(const std::string& address, int port, varo::
     } else if (errno == EINTR) {
       continue;
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!waitFor(sock.fd(), POLLIN, deadline)) return std::nullopt;
+      if (!waitFor(sock.get(), POLLIN, deadline)) return std::nullopt;
     } else {
       return std::nullopt;
     }

@@ -1,5 +1,7 @@
 #include "varo/fake_service.h"
 
+#include "varo/fd_io.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -31,16 +33,6 @@ bool isComplete(const std::string& request) {
     if (c == '}' && --depth == 0) return true;
   }
   return false;
-}
-
-void sendAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // the client went away; nothing more to do
-    done += size_t(n);
-  }
 }
 
 }  // namespace
@@ -183,7 +175,8 @@ void FakeService::handle(int fd) {
       if (::poll(&wake, 1, 20) > 0) break;
     }
   }
-  if (reply.mode == FakeReply::Mode::Reply && !stopping_) sendAll(fd, reply.text);
+  if (reply.mode == FakeReply::Mode::Reply && !stopping_)
+    varo::sendAll(fd, reply.text.data(), reply.text.size());
 }
 
 }  // namespace varo::testing
