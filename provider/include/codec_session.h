@@ -13,11 +13,13 @@
 #include <string>
 
 #include "BasicSealInfo.h"
+#include "oes_codes.h"
 #include "varo/loaded_library.h"
 
 namespace varo::provider {
 
-inline constexpr int kLibraryMissing = 4402;
+using oes::kLibraryMissing;
+
 // Longest codec path accepted, in characters.
 inline constexpr size_t kMaxCodecPathLength = 299;
 

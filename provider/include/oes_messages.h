@@ -1,21 +1,12 @@
-// The result codes of the OES interface and their message texts.
+// The message texts of the OES result codes.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
-namespace varo::oes {
+#include "oes_codes.h"
 
-// Codes the provider returns (the complete list is the message table).
-enum Code : int {
-  kOk = 0,
-  kCancelled = 16,
-  kBadSignatureData = 4370,
-  kBadArgument = 4371,
-  kBadSealData = 4373,
-  kUnsupportedAlgorithm = 4375,
-  kInternalError = 4376,
-};
+namespace varo::oes {
 
 struct Message {
   uint64_t code;

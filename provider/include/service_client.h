@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "OesProvider.h"
+#include "oes_codes.h"
 
 namespace varo::service {
 
@@ -39,7 +40,7 @@ enum Transport : int {
   kBadAddress = 2,
   kNoConnection = 3,
   kSendFailed = 4,
-  kNoData = 4399,  // nothing received, or neither "ERROR:" nor "{" in the reply
+  kNoData = oes::kNoReply,  // nothing received, or neither "ERROR:" nor "{" in the reply
 };
 
 // Sends request and, when reply is not null, waits for the reply and writes

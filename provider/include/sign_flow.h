@@ -8,24 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "oes_codes.h"
 #include "varo/byte_span.h"
 
 namespace varo::provider::signing {
 
-// Result codes of the flow.
-inline constexpr int kOk = 0;
-inline constexpr int kCancelled = 16;
-inline constexpr int kBadSignature = 4370;
-inline constexpr int kBadArgument = 4371;
-inline constexpr int kBadSeal = 4373;
-inline constexpr int kInternal = 4376;
-inline constexpr int kSignFailed = 4379;
-inline constexpr int kBadPin = 4383;
-inline constexpr int kCertLocalCheck = 4387;
-inline constexpr int kPinOrDevice = 4396;
-inline constexpr int kLibraryMissing = 4402;
-inline constexpr int kCertNotOnKey = 4405;
-inline constexpr int kNeedLocalCheck = 4409;
+// The flow's result codes are those of the interface.
+using namespace varo::oes;
 
 // Buffer size the first call reports, and the largest signature structure
 // written into a reader's buffer whose length is not given.

@@ -4,15 +4,16 @@
 #include <cstring>
 
 #include "oes_api.h"
+#include "oes_codes.h"
 #include "service_client.h"
 #include "service_files.h"
 #include "varo/caller_buffer.h"
 #include "varo/trace.h"
 
+using namespace varo::oes;
+
 namespace {
 
-constexpr int kWrongArgument = 4371;
-constexpr int kNoSeal = 4400;
 constexpr size_t kPictureHeaderSize = 16;
 constexpr size_t kFetchReplyCapacity = 1024;
 
@@ -31,7 +32,7 @@ int32_t readDimension(varo::ByteSpan* header) {
 }
 
 int copyOut(varo::CallerBuffer& out, varo::ByteSpan data) {
-  return out.putSized(data) == varo::CallerBuffer::Result::TooSmall ? kWrongArgument : 0;
+  return out.putSized(data) == varo::CallerBuffer::Result::TooSmall ? kBadArgument : 0;
 }
 
 }  // namespace
@@ -39,9 +40,9 @@ int copyOut(varo::CallerBuffer& out, varo::ByteSpan data) {
 int OES_GetSeal(unsigned char* sealId, int sealIdLength, unsigned char* seal, int* sealLength) {
   using namespace varo::service;
   varo::CallerBuffer out(seal, sealLength);
-  if (!out.hasLength()) return kWrongArgument;
+  if (!out.hasLength()) return kBadArgument;
   std::optional<std::string> id = sealFileId(sealId, sealIdLength);
-  if (!id) return kWrongArgument;
+  if (!id) return kBadArgument;
   const std::string path = sealFilePath(*id);
 
   if (out.hasBuffer()) {
@@ -54,7 +55,7 @@ int OES_GetSeal(unsigned char* sealId, int sealIdLength, unsigned char* seal, in
 
   if (!serviceFileExists(path)) {
     int rc = askService("{\"COM\":\"12\"}");
-    if (rc != kOk) {
+    if (rc != varo::service::kOk) {
       varo::trace::marker("getseal3");
       return rc;
     }
@@ -75,7 +76,7 @@ int OES_GetSealImage(unsigned char* seal, int sealLength, int renderFlag, unsign
   using namespace varo::service;
   (void)renderFlag;
   varo::CallerBuffer out(picture, pictureLength);
-  if (!out.hasLength() || !width || !height || !seal || sealLength <= 0) return kWrongArgument;
+  if (!out.hasLength() || !width || !height || !seal || sealLength <= 0) return kBadArgument;
 
   unsigned char digest[32];
   const std::string path = pictureFilePath(varo::ByteSpan::fromInt(seal, sealLength), digest);
@@ -84,7 +85,7 @@ int OES_GetSealImage(unsigned char* seal, int sealLength, int renderFlag, unsign
 
   if (!serviceFileExists(path)) {
     int rc = askService("{\"COM\":\"13\"}");
-    if (rc != kOk) return rc;
+    if (rc != varo::service::kOk) return rc;
   }
   std::optional<std::string> record = readServiceFile(path, kPictureReadLimit);
   // A record shorter than its header holds no picture.

@@ -6,13 +6,14 @@
 #include "codec_session.h"
 #include "dovel_x509.h"
 #include "oes_api.h"
+#include "oes_codes.h"
 #include "varo/caller_buffer.h"
 #include "varo/trace.h"
 
+using namespace varo::oes;
+
 namespace {
 
-constexpr int kWrongArgument = 4371;
-constexpr int kBadSeal = 4373;
 // Room for the texts the codec derives itself (times, numbers, the seal type
 // text, an object identifier), terminator included.
 constexpr size_t kDerivedTextRoom = 128;
@@ -55,7 +56,7 @@ int OES_GetSealInfo(unsigned char* seal, int sealLength, unsigned char* sealId, 
   varo::trace::marker("inGetSealInfo2");
   CodecSession codec(*home);
   if (!codec.isLoaded()) return varo::provider::kLibraryMissing;
-  if (!seal || sealLength <= 0) return kWrongArgument;
+  if (!seal || sealLength <= 0) return kBadArgument;
 
   const size_t textSize = size_t(sealLength) + kDerivedTextRoom;
   Field esId(textSize), name(textSize), firstCert(size_t(sealLength) + 1),
@@ -71,7 +72,7 @@ int OES_GetSealInfo(unsigned char* seal, int sealLength, unsigned char* sealId, 
       typeText.text(), algorithm.text());
   codec.close();
   varo::trace::marker("inGetSealInfo4");
-  if (!decoded) return kBadSeal;
+  if (!decoded) return kBadSealData;
 
   // The codec's lengths are bounded by its buffers before any use.
   auto certSpan = [](Field& f, int n) {
@@ -99,7 +100,7 @@ int OES_GetSealInfo(unsigned char* seal, int sealLength, unsigned char* sealId, 
   // All or nothing: a buffer that is too small is found before any output
   // is written. An output without a length pointer is not wanted.
   for (const Output& o : outputs)
-    if (!o.fits()) return kWrongArgument;
+    if (!o.fits()) return kBadArgument;
   for (const Output& o : outputs) varo::CallerBuffer(o.buffer, o.length).putSized(o.data);
   varo::trace::marker("inGetSealInfo5");
   return 0;

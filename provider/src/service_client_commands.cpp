@@ -32,12 +32,14 @@ struct Reply {
 
 // First matching name wins.
 constexpr Reply kSealStateReplies[] = {
-    {"ERR_NOERR", 0},       {"ERR_NEEDLOCALVERIFY", 4409}, {"ERR_NOCONFIG", 0},
-    {"ERR_ERRCONFIG", 0},   {"ERR_SERVERERROR", 4408},     {"ERR_OUTTIME", 4407},
-    {"ERR_NOREGIST", 4411},
+    {"ERR_NOERR", oes::kOk},
+    {"ERR_NEEDLOCALVERIFY", oes::kNeedLocalCheck},
+    {"ERR_NOCONFIG", oes::kOk},
+    {"ERR_ERRCONFIG", oes::kOk},
+    {"ERR_SERVERERROR", oes::kServerError},
+    {"ERR_OUTTIME", oes::kSealStateAbnormal},
+    {"ERR_NOREGIST", oes::kNotRegistered},
 };
-constexpr int kUnexpectedReply = 4376;
-constexpr int kWrongArgument = 4371;
 constexpr size_t kMaxSealIdLength = 88;
 constexpr const char* kReplyDump = "/tmp/varolog/recv.txt";
 
@@ -87,7 +89,7 @@ int sealStateFromReply(std::string_view reply) {
   if (reply.empty()) return 0;
   for (const Reply& r : kSealStateReplies)
     if (reply.find(r.name) != std::string_view::npos) return r.result;
-  return kUnexpectedReply;
+  return oes::kInternalError;
 }
 
 }  // namespace varo::service
@@ -102,7 +104,7 @@ void GetCommand(int command, char* value1, char* value2, char* value3, char* unu
 
 int VerifySealById(char* sealId) {
   using namespace varo::service;
-  if (sealId == nullptr || std::strlen(sealId) > kMaxSealIdLength) return kWrongArgument;
+  if (sealId == nullptr || std::strlen(sealId) > kMaxSealIdLength) return varo::oes::kBadArgument;
   std::string reply;
   exchange(sealStateRequest(sealId), &reply, kDefaultReplyCapacity);
   varo::trace::dump(kReplyDump, reply.data(), reply.size());

@@ -96,10 +96,10 @@ int buildContent(const std::string& homeDir, Bytes& seal, bool localCheck, SignI
                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
   marker("INOES_Sign9");
-  if (!decoded || certLength <= 0 || size_t(certLength) > cert->size()) return kBadSeal;
+  if (!decoded || certLength <= 0 || size_t(certLength) > cert->size()) return kBadSealData;
   cert->resize(size_t(certLength));
   if (localCheck && !dovel_x509::verifyCertOffLine(cert->data(), cert->size())) {
-    return kCertLocalCheck;
+    return kSignerNotTrusted;
   }
   marker("INOES_Sign10");
 
@@ -108,14 +108,14 @@ int buildContent(const std::string& homeDir, Bytes& seal, bool localCheck, SignI
   if (!codec->GetTbsSignData(seal.data(), int(seal.size()), in.values, lengths, 4, nullptr,
                              &tbsLength) ||
       tbsLength <= 0)
-    return kInternal;
+    return kInternalError;
   marker("INOES_Sign11");
   tbs->assign(size_t(tbsLength), 0);
   int written = tbsLength;
   if (!codec->GetTbsSignData(seal.data(), int(seal.size()), in.values, lengths, 4, tbs->data(),
                              &written) ||
       written != tbsLength)
-    return kInternal;
+    return kInternalError;
   marker("INOES_Sign12");
   return kOk;
 }
@@ -185,7 +185,7 @@ int wrapSignature(const std::string& homeDir, Bytes& tbs, Bytes& value, Bytes* o
   marker("INOES_Sign23");
   if (!ok) {
     marker("INOES_Sign24");
-    return kBadSignature;
+    return kBadSignatureData;
   }
   return kOk;
 }
@@ -228,7 +228,7 @@ int signingStep(unsigned char* sealId, int sealIdLength, SignInputs& in, unsigne
   int eLength = 0;
   if (!mySM3::getsm3Digest(tbs.data(), tbs.size(), cert.data(), cert.size(), e, &eLength) ||
       eLength != kDigestLength)
-    return kInternal;
+    return kInternalError;
   marker("INOES_Sign13");
 
   if (int rc = signOnKey(*home, *fields, e, cert, &value)) return rc;

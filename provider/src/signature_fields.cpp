@@ -11,17 +11,16 @@
 
 #include "codec_session.h"
 #include "oes_api.h"
+#include "oes_codes.h"
 #include "signature_fields.h"
 #include "varo/caller_buffer.h"
 #include "varo/trace.h"
 
+using namespace varo::oes;
+
 namespace varo::provider {
 
 namespace {
-
-constexpr int kOk = 0;
-constexpr int kBadSignature = 4370;
-constexpr int kBadArgument = 4371;
 
 using Bytes = std::vector<unsigned char>;
 
@@ -125,7 +124,7 @@ int OES_GetSignInfo(unsigned char* signature, int signatureLength, unsigned char
           nullptr, nullptr, nullptr, nullptr);
   codec.close();
   trace::marker("OES_GetSignInfo3");
-  if (!decoded) return kBadSignature;
+  if (!decoded) return kBadSignatureData;
 
   // Every output is checked before the first is written: a buffer the
   // reader says is too small leaves all outputs as they were.
@@ -162,7 +161,7 @@ int OES_GetSignImage(unsigned char* signature, int signatureLength, int /*render
   trace::marker("OES_GetSignImage4");
   if (!decoded) {
     trace::marker("OES_GetSignImage6");
-    return kBadSignature;
+    return kBadSignatureData;
   }
   if (pictureField.refused()) {
     trace::marker("OES_GetSignImage6");

@@ -12,19 +12,15 @@
 #include "mySM2.h"
 #include "mySM3.h"
 #include "oes_api.h"
+#include "oes_codes.h"
 #include "oes_helpers.h"
 #include "service_client.h"
 #include "varo/byte_span.h"
 #include "varo/trace.h"
 
-namespace {
+using namespace varo::oes;
 
-constexpr int kBadSignature = 4370;
-constexpr int kBadSeal = 4373;
-constexpr int kNotValid = 4386;
-constexpr int kSignerNotTrusted = 4387;
-constexpr int kMakerNotTrusted = 4419;
-constexpr int kOutsideValidity = 4384;
+namespace {
 
 // The largest fields a signature may carry; beyond them it is refused.
 constexpr size_t kMaxEmbeddedSeal = 307200;
@@ -51,7 +47,7 @@ int bounded(int n, size_t room) {
 
 // Decodes the signature; 0 or the failure code.
 int decodeSignature(BasicSealInfo* codec, varo::ByteSpan der, StoredSignature* out) {
-  if (der.empty()) return kBadSignature;
+  if (der.empty()) return kBadSignatureData;
   const int derLength = int(der.size());
   auto* in = const_cast<unsigned char*>(der.data());
   // The embedded seal is re-encoded by the codec, so its length is asked for
@@ -60,8 +56,8 @@ int decodeSignature(BasicSealInfo* codec, varo::ByteSpan der, StoredSignature* o
   if (!codec->DecodeSignature(in, derLength, nullptr, nullptr, &sealLength, nullptr, nullptr,
                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                               nullptr, nullptr, nullptr, nullptr, nullptr))
-    return kBadSignature;
-  if (sealLength <= 0 || size_t(sealLength) > kMaxEmbeddedSeal) return kBadSignature;
+    return kBadSignatureData;
+  if (sealLength <= 0 || size_t(sealLength) > kMaxEmbeddedSeal) return kBadSignatureData;
   const size_t room = der.size() + 1;
   Bytes seal(size_t(sealLength), 0), digest(room, 0), property(room, 0), cert(room, 0),
       value(room, 0);
@@ -72,11 +68,11 @@ int decodeSignature(BasicSealInfo* codec, varo::ByteSpan der, StoredSignature* o
                               digest.data(), &digestLength, property.data(), &propertyLength,
                               cert.data(), &certLength, nullptr, value.data(), &valueLength,
                               nullptr, nullptr, nullptr, nullptr))
-    return kBadSignature;
+    return kBadSignatureData;
   if (sealOut != sealLength || size_t(digestLength) > kMaxDigest ||
       size_t(propertyLength) > kMaxProperty || size_t(certLength) > kMaxCert ||
       size_t(valueLength) > kMaxSignatureValue || std::strlen(time.data()) > kMaxTimeText)
-    return kBadSignature;
+    return kBadSignatureData;
   seal.resize(size_t(sealLength));
   digest.resize(size_t(bounded(digestLength, room)));
   property.resize(size_t(bounded(propertyLength, room)));
@@ -198,19 +194,20 @@ int OES_Verify(unsigned char* seal, int sealLength, unsigned char* docProperty,
   int rc = decodeSignature(codec.get(), ByteSpan::fromInt(signature, signatureLength), &stored);
   varo::trace::marker("INOES_Verify3");
   if (rc != 0) return rc;
-  if (stored.seal.size() != givenSeal.size()) return kBadSeal;
-  if (!ByteSpan(stored.seal.data(), stored.seal.size()).equals(givenSeal)) return kNotValid;
+  if (stored.seal.size() != givenSeal.size()) return kBadSealData;
+  if (!ByteSpan(stored.seal.data(), stored.seal.size()).equals(givenSeal)) return kSignatureInvalid;
 
   const std::string sealId = sealIdentifier(codec.get(), givenSeal);
   varo::trace::marker("INOES_Verify4");
-  if (stored.digest.size() != givenDigest.size()) return kNotValid;
+  if (stored.digest.size() != givenDigest.size()) return kSignatureInvalid;
   varo::trace::marker("INOES_Verify5");
-  if (!ByteSpan(stored.digest.data(), stored.digest.size()).equals(givenDigest)) return kNotValid;
+  if (!ByteSpan(stored.digest.data(), stored.digest.size()).equals(givenDigest))
+    return kSignatureInvalid;
 
   Bytes content;
   const bool rebuilt = rebuildSignedContent(codec.get(), givenSeal, stored, givenDigest, &content);
   varo::trace::marker("INOES_Verify6");
-  if (!rebuilt) return kBadSeal;
+  if (!rebuilt) return kBadSealData;
 
   bool valid = false;
   unsigned char e[32] = {};
@@ -224,6 +221,6 @@ int OES_Verify(unsigned char* seal, int sealLength, unsigned char* docProperty,
     varo::trace::marker("INOES_Verify8");
   }
   codec.close();
-  if (!valid) return kNotValid;
+  if (!valid) return kSignatureInvalid;
   return onlineCheck(sealId, stored);
 }
