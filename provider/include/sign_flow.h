@@ -53,8 +53,9 @@ std::optional<std::string> signingModulePath(const std::string& homeDir,
 // The file the loader would open for path (as given, else with the "lib"
 // prefix on its file name), as a real path that must lie inside the real
 // path of root. kOk with *resolved set; kSignFailed when it lies outside
-// root (through "..", a link or an absolute detour); kLibraryMissing when
-// there is no such regular file.
+// root (through "..", a link or an absolute detour), also when no file is
+// there but the path climbs out of root or is a link that leads nowhere;
+// kLibraryMissing when there is no such regular file inside root.
 int locateSigningModule(const std::string& path, const std::string& root, std::string* resolved);
 
 // The flow's result for a SignData result (kOk to go on) and its marker.

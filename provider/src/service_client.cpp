@@ -6,6 +6,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <openssl/crypto.h>
+
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -17,6 +19,19 @@
 namespace varo::service {
 
 namespace {
+
+// Replies may carry the user's PIN (the answer to the PIN dialog), so every
+// copy the client makes of a reply is wiped before its memory is released.
+class WipeOnExit {
+ public:
+  explicit WipeOnExit(std::string& s) : s_(s) {}
+  ~WipeOnExit() { OPENSSL_cleanse(s_.data(), s_.size()); }
+  WipeOnExit(const WipeOnExit&) = delete;
+  WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+ private:
+  std::string& s_;
+};
 
 // Reads until the peer closes, a receive times out or fails, or the working
 // buffer is full. The text ends at the first zero byte, as a C text would.
@@ -35,10 +50,13 @@ std::string receiveAll(int fd) {
     if (n <= 0) break;
     writer.put(ByteSpan(chunk, size_t(n)));
   }
+  OPENSSL_cleanse(chunk, sizeof chunk);
   std::string_view received(work.get(), writer.size());
   size_t zero = received.find('\0');
   if (zero != std::string_view::npos) received = received.substr(0, zero);
-  return std::string(received);
+  std::string text(received);
+  OPENSSL_cleanse(work.get(), writer.size());
+  return text;
 }
 
 // The used part of a reply: from the first "ERROR:", else from the first
@@ -64,6 +82,7 @@ int transact(std::string_view request, bool wantReply, std::string* used) {
   if (!sendAll(socket.get(), request.data(), request.size())) return kSendFailed;
   if (!wantReply) return kOk;
   std::string text = receiveAll(socket.get());
+  WipeOnExit wipeText(text);
   if (text.empty()) return kNoData;
   size_t start = usedPartStart(text);
   if (start == std::string::npos) return kNoData;
@@ -75,6 +94,7 @@ int transact(std::string_view request, bool wantReply, std::string* used) {
 
 int exchange(std::string_view request, std::string* reply, size_t replyCapacity) {
   std::string used;
+  WipeOnExit wipeUsed(used);
   const bool wantReply = reply != nullptr && replyCapacity > 0;
   int rc = transact(request, wantReply, &used);
   if (wantReply) {
@@ -88,6 +108,7 @@ int exchange(std::string_view request, char* reply, size_t replyCapacity) {
   if (reply == nullptr || replyCapacity == 0)
     return exchange(request, static_cast<std::string*>(nullptr), 0);
   std::string used;
+  WipeOnExit wipeUsed(used);
   int rc = exchange(request, &used, replyCapacity);
   if (rc == kOk) ByteWriter(reply, replyCapacity).putText(used);
   return rc;

@@ -62,7 +62,12 @@ int pinStep(int* signatureLength) {
   OPENSSL_cleanse(reply, sizeof reply);
   if (rc == kOk && !pin::put(pinText)) rc = kBadPin;
   OPENSSL_cleanse(pinText.data(), pinText.size());
-  if (rc != kOk) return rc;
+  if (rc != kOk) {
+    // A dialog that gave no PIN this time must not leave an earlier one to
+    // sign with.
+    pin::clear();
+    return rc;
+  }
   marker("INOES_Sign2");
   *signatureLength = kSignatureBufferSize;
   return kOk;

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "oes_helpers.h"
@@ -29,6 +30,11 @@ std::optional<std::string> realFile(const std::string& path) {
   struct stat st {};
   if (::stat(real.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   return std::string(real.get());
+}
+
+bool isLink(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool isInside(const std::string& path, const std::string& directory) {
@@ -94,12 +100,21 @@ int locateSigningModule(const std::string& path, const std::string& root, std::s
   const std::string prefixed = slash == std::string::npos
                                    ? "lib" + path
                                    : path.substr(0, slash + 1) + "lib" + path.substr(slash + 1);
-  std::optional<std::string> file = realFile(path);
-  if (!file) file = realFile(prefixed);
-  if (!file) return kLibraryMissing;
   std::unique_ptr<char, decltype(&std::free)> realRoot(::realpath(root.c_str(), nullptr),
                                                        &std::free);
-  if (!realRoot || !isInside(*file, realRoot.get())) return kSignFailed;
+  if (!realRoot) return kSignFailed;
+  std::optional<std::string> file = realFile(path);
+  if (!file) file = realFile(prefixed);
+  if (!file) {
+    // Nothing to load, but an escape is still told apart from a missing
+    // file: a path that climbs out of the root, or a link that leads
+    // nowhere, is refused as such.
+    const std::string normal = std::filesystem::path(path).lexically_normal().string();
+    const std::string normalRoot = std::filesystem::path(root).lexically_normal().string();
+    const bool inside = isInside(normal, normalRoot) || isInside(normal, realRoot.get());
+    return inside && !isLink(path) && !isLink(prefixed) ? kLibraryMissing : kSignFailed;
+  }
+  if (!isInside(*file, realRoot.get())) return kSignFailed;
   *resolved = *file;
   return kOk;
 }

@@ -164,6 +164,9 @@ class ModuleLocation : public ::testing::Test {
     ASSERT_EQ(symlink((base_ + "/libTokenSign_Evil.so").c_str(),
                       (root_ + "/VaroSupport/libTokenSign_Link.so").c_str()),
               0);
+    ASSERT_EQ(symlink((base_ + "/gone.so").c_str(),
+                      (root_ + "/VaroSupport/libTokenSign_Dangling.so").c_str()),
+              0);
   }
   static void touch(const std::string& path) { std::ofstream(path) << "x"; }
 
@@ -185,6 +188,8 @@ TEST_F(ModuleLocation, StaysInsideTheInstallationRoot) {
       {"/../TokenSign_Evil", kSignFailed, ""},
       {"/VaroSupport/../../TokenSign_Evil", kSignFailed, ""},
       {"/VaroSupport/TokenSign_Link", kSignFailed, ""},
+      {"/VaroSupport/../../nowhere/TokenSign_Evil", kSignFailed, ""},
+      {"/VaroSupport/TokenSign_Dangling", kSignFailed, ""},
       {"/VaroSupport/TokenSign_None", kLibraryMissing, ""},
       {"/VaroSupport", kLibraryMissing, ""},
   };

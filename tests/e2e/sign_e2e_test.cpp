@@ -60,6 +60,11 @@ TEST_F(SignE2E, PinStepAnswersFromTheServiceDialog) {
     int length = -1;
     EXPECT_EQ(pinStep(&length), c.rc);
     EXPECT_EQ(length, c.length == -1 ? 0 : c.length);
+    if (c.rc != 0) {
+      // No PIN is left over from the earlier successful dialog.
+      Bytes signature;
+      EXPECT_EQ(signStep(sealIdWith("LM_GM3000&KEY01"), &signature), 4396);
+    }
   }
 }
 
@@ -282,6 +287,9 @@ TEST_F(SignE2E, SuccessWritesTheSigningCheckpoints) {
     const bool expected = !(i == 15 || (i >= 17 && i <= 21) || i == 24);
     EXPECT_EQ(trace.has("INOES_Sign" + std::to_string(i)), expected) << i;
   }
+  // The PIN reaches no trace file.
+  for (const std::string& name : trace.written())
+    EXPECT_EQ(trace.read(name).find(kKeyPin), std::string::npos) << name;
   trace.clear();
   EXPECT_EQ(signWithPin(sealIdWith("LM_GM3000&KEY01", "/VaroSupport/OtherSign"), &signature), 4379);
   EXPECT_TRUE(trace.has("INOES_Sign21"));

@@ -75,9 +75,12 @@ TEST_F(SignInspectE2E, BadSignaturesTouchNoOutput) {
 
 TEST_F(SignInspectE2E, SigningTimeIsThirteenCharactersOfUtc) {
   auto getTime = provider_->resolve<TimeFn>("OES_GetSignDateTime");
+  varo::testing::TraceDir trace;
+  trace.clear();
   int length = 0;
   EXPECT_EQ(getTime(nullptr, &length), 0);
   EXPECT_EQ(length, 13);
+  EXPECT_EQ(trace.written(), std::vector<std::string>{"inGetSignDateTime1"});
   EXPECT_EQ(getTime(nullptr, nullptr), 4371);
 
   unsigned char text[20];

@@ -8,12 +8,16 @@
 
 #include <openssl/crypto.h>
 
+#include <chrono>
 #include <fstream>
 
 namespace signd {
 namespace {
 
-constexpr int kAnswerTimeoutMs = 60000;
+// The whole dialog ends in time for the provider, which waits 60 s for the
+// reply: a user who does not answer is reported as cancelling, not as a
+// service that said nothing.
+constexpr int kAnswerTimeoutMs = 50000;
 
 using Fd = varo::UniqueFd;
 
@@ -48,10 +52,14 @@ PinAnswer cancelled(const char* why) {
 // input, error or timeout. Reads one byte at a time so nothing after the
 // line is consumed.
 std::optional<std::string> readTerminalLine(int fd) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
   std::string line;
   for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, kAnswerTimeoutMs) <= 0) {
+    if (left <= 0 || ::poll(&p, 1, int(left)) <= 0) {
       wipe(line);
       return std::nullopt;
     }

@@ -121,6 +121,13 @@ std::string TraceDir::read(const std::string& name) const {
   return readFile(std::string(kPath) + "/" + name);
 }
 
+std::vector<std::string> TraceDir::written() const {
+  std::vector<std::string> names;
+  for (const std::string& name : listDirectory(kPath))
+    if (has(name)) names.push_back(name);
+  return names;
+}
+
 void TraceDir::clear() {
   for (const std::string& name : listDirectory(kPath))
     if (!before_.count(name)) std::remove((std::string(kPath) + "/" + name).c_str());

@@ -81,6 +81,8 @@ class TraceDir {
   // True when the file was written since the start (or the last clear).
   bool has(const std::string& name) const;
   std::string read(const std::string& name) const;
+  // The names of the files written since the start (or the last clear).
+  std::vector<std::string> written() const;
   // Removes every file written since the start, so a flow's markers can be
   // checked from a clean state.
   void clear();
