@@ -13,11 +13,11 @@ endfunction()
 # varo_add_gtest(<name> SOURCES ... [LIBS ...] [LOCKS ...] [NEEDS_TREE] [TIMEOUT s])
 # One GoogleTest executable registered as one ctest test.
 #  LOCKS       ctest RESOURCE_LOCK names (use "tmpfiles" for the fixed /tmp
-#              paths and /tmp/varolog, "port9990" for the service port,
-#              "vendorlib" for tests that load the installed key library, which
-#              one test moves aside for a while).
+#              paths and /tmp/varolog, "port9990" for the service port).
 #  NEEDS_TREE  the test uses the installed tree under VARO_INSTALL_ROOT; the
-#              install step runs first as a ctest fixture.
+#              install step runs first as a ctest fixture. Such tests also
+#              take the lock "install_tree", so a test may move an installed
+#              library aside for a moment without disturbing the others.
 function(varo_add_gtest name)
   cmake_parse_arguments(T "NEEDS_TREE" "TIMEOUT" "SOURCES;LIBS;LOCKS" ${ARGN})
   if(NOT VARO_BUILD_TESTS)
@@ -33,11 +33,12 @@ function(varo_add_gtest name)
     set(T_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_NEEDS_TREE)
+    list(APPEND T_LOCKS install_tree)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED varo_tree)
+  endif()
   if(T_LOCKS)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
-  endif()
-  if(T_NEEDS_TREE)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED varo_tree)
   endif()
 endfunction()
 

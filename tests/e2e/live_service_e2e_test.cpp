@@ -56,6 +56,25 @@ size_t countInLog(const std::string& log, const std::string& text) {
   return n;
 }
 
+// An installed library moved aside for the scope, and put back at its end.
+class MovedAside {
+ public:
+  explicit MovedAside(const std::string& relativePath)
+      : path_(std::string(varo::kInstallRoot) + relativePath), aside_(path_ + ".aside") {
+    moved_ = std::rename(path_.c_str(), aside_.c_str()) == 0;
+  }
+  ~MovedAside() {
+    if (moved_) std::rename(aside_.c_str(), path_.c_str());
+  }
+  MovedAside(const MovedAside&) = delete;
+  MovedAside& operator=(const MovedAside&) = delete;
+  bool moved() const { return moved_; }
+
+ private:
+  std::string path_, aside_;
+  bool moved_ = false;
+};
+
 class LiveService : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -64,12 +83,11 @@ class LiveService : public ::testing::Test {
     ASSERT_TRUE(store_->createKey(kDevice).ok());
     varo::softkey::CertificateRequest request;
     request.subjectDn = "CN=Live Signer,O=Varo Test";
-    Bytes keyCert;
-    ASSERT_TRUE(store_->generateContainer(kDevice, "Seal", request, &keyCert).ok());
+    ASSERT_TRUE(store_->generateContainer(kDevice, "Seal", request, &keyCert_).ok());
 
     for (const char* identifier : {kCompany, kPersonal}) {
       auto spec = varo::testing::sealSpec(pki_, identifier, std::string(identifier) + " name");
-      spec.signerCerts = {keyCert};
+      spec.signerCerts = {keyCert_};
       Bytes seal = varo::testing::makeTestSeal(spec);
       ASSERT_FALSE(seal.empty());
       writeBytes(dir_.file("seals/") + identifier + ".der", seal);
@@ -142,6 +160,30 @@ class LiveService : public ::testing::Test {
     return getSeal(bytes(id), int(id.size()), seal->data(), &length);
   }
 
+  // OES_GetSealInfo into roomy buffers: the seal identifier, the seal name
+  // and the signer's certificate.
+  int sealInfo(const Bytes& seal, std::string* id, std::string* name, Bytes* cert) {
+    using InfoFn = int (*)(unsigned char*, int, unsigned char*, int*, unsigned char*, int*,
+                           unsigned char*, int*, unsigned char*, int*, unsigned char*, int*,
+                           unsigned char*, int*, unsigned char*, int*, unsigned char*, int*,
+                           unsigned char*, int*, unsigned char*, int*, unsigned char*, int*);
+    constexpr int kRoom = 8192;
+    std::vector<Bytes> out(11, Bytes(kRoom, 0));
+    std::vector<int> length(11, kRoom);
+    Bytes s = seal;
+    int rc = fn<InfoFn>("OES_GetSealInfo")(
+        s.data(), int(s.size()), out[0].data(), &length[0], out[1].data(), &length[1],
+        out[2].data(), &length[2], out[3].data(), &length[3], out[4].data(), &length[4],
+        out[5].data(), &length[5], out[6].data(), &length[6], out[7].data(), &length[7],
+        out[8].data(), &length[8], out[9].data(), &length[9], out[10].data(), &length[10]);
+    if (rc != 0) return rc;
+    auto text = [&](int i) { return std::string(out[i].begin(), out[i].begin() + length[i]); };
+    *id = text(0);
+    *name = text(4);
+    *cert = Bytes(out[5].begin(), out[5].begin() + length[5]);
+    return 0;
+  }
+
   // Both OES_Sign calls as a reader makes them.
   int sign(const std::string& sealId, Bytes* signature) {
     using SignFn = int (*)(unsigned char*, int, unsigned char*, int, unsigned char*, int,
@@ -176,6 +218,7 @@ class LiveService : public ::testing::Test {
   varo::testing::TestPki pki_;
   std::vector<Bytes> seals_;
   Bytes digest_ = Bytes(32, 0x5A);
+  Bytes keyCert_;
   varo::testing::TmpFiles files_;
   std::unique_ptr<varo::testing::DaemonProcess> service_;
   std::unique_ptr<varo::LoadedLibrary> provider_;
@@ -192,6 +235,12 @@ TEST_F(LiveService, ListsFetchesAndDescribesTheServedSeals) {
   ASSERT_EQ(getSeal(fullSealId(kCompany), &seal), 0);
   EXPECT_EQ(seal, company());
   EXPECT_TRUE(fileExists(std::string("/tmp/") + kCompany + ".seal"));
+  std::string id, name;
+  Bytes cert;
+  ASSERT_EQ(sealInfo(seal, &id, &name, &cert), 0);
+  EXPECT_EQ(id, kCompany);
+  EXPECT_EQ(name, std::string(kCompany) + " name");
+  EXPECT_EQ(cert, keyCert_);
 
   // The picture file the service wrote through the installed codec carries
   // what the seal maker put into the seal.
@@ -283,20 +332,48 @@ TEST_F(LiveService, PinDialogOutcomesReachTheReader) {
 // The key's vendor library is found at its fixed place in the tree; without
 // it signing stops with "a vital file is missing".
 TEST_F(LiveService, AMissingKeyLibraryIsReportedAsMissingFile) {
-  const std::string library = std::string(varo::kInstallRoot) + varo::kVendorKeyLibraryPath;
-  const std::string aside = library + ".aside";
-  ASSERT_EQ(std::rename(library.c_str(), aside.c_str()), 0);
-  struct Restore {
-    std::string from, to;
-    ~Restore() { std::rename(from.c_str(), to.c_str()); }
-  } restore{aside, library};
-
+  MovedAside library(varo::kVendorKeyLibraryPath);
+  ASSERT_TRUE(library.moved());
   varo::testing::TraceDir trace;
   trace.clear();
   Bytes signature;
   EXPECT_EQ(sign(fullSealId(kCompany), &signature), 4402);
   EXPECT_TRUE(trace.has("INOES_Sign18"));
   EXPECT_EQ(countInLog(serviceLog(), "\"COM\":\"4\""), 0u);
+}
+
+// Without the tool library or the codec, describing a seal and verifying
+// stop with "a vital file is missing", at the checkpoint of the library
+// that failed.
+TEST_F(LiveService, AMissingToolLibraryOrCodecIsReportedAsMissingFile) {
+  Bytes signature;
+  ASSERT_EQ(sign(fullSealId(kCompany), &signature), 0);
+  struct Case {
+    std::string library;
+    std::vector<std::string> written, notWritten;
+  };
+  const Case cases[] = {
+      {varo::kToolLibraryPath,
+       {"inGetSealInfo1", "INOES_Verify1"},
+       {"inGetSealInfo2", "INOES_Verify2"}},
+      {"/sealstruct/libSesSealStru.so",
+       {"inGetSealInfo1", "inGetSealInfo2", "INOES_Verify1", "INOES_Verify2"},
+       {"inGetSealInfo3", "INOES_Verify3"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.library);
+    MovedAside library(c.library);
+    ASSERT_TRUE(library.moved());
+    varo::testing::TraceDir trace;
+    trace.clear();
+    std::string id, name;
+    Bytes cert;
+    EXPECT_EQ(sealInfo(company(), &id, &name, &cert), 4402);
+    EXPECT_EQ(verify(company(), digest_, signature), 4402);
+    for (const auto& marker : c.written) EXPECT_TRUE(trace.has(marker)) << marker;
+    for (const auto& marker : c.notWritten) EXPECT_FALSE(trace.has(marker)) << marker;
+  }
+  EXPECT_EQ(verify(company(), digest_, signature), 0);  // everything back in place
 }
 
 }  // namespace
