@@ -111,6 +111,13 @@ TEST_F(Verify, OfflineResultsFollowSealDigestAndSignatureValue) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(verify(c.seal, c.digest, c.signature), c.expected);
   }
+  // A stored digest that differs is refused before the signed content is
+  // rebuilt and before any SM2 arithmetic.
+  trace.clear();
+  EXPECT_EQ(verify(*seal_, changedDigest, signature), 4386);
+  EXPECT_TRUE(trace.has("INOES_Verify5"));
+  EXPECT_FALSE(trace.has("INOES_Verify6"));
+  EXPECT_FALSE(trace.has("INOES_Verify8"));
 }
 
 TEST_F(Verify, ServiceDownLeavesMarkersUpToTheOfflineCheck) {
@@ -130,13 +137,15 @@ TEST_F(Verify, OnlineAnswersMapToTheirResults) {
     FakeReply com0, com3;
     int expected;
     std::vector<int> markers;
+    std::vector<int> absent = {};
   };
   const Case cases[] = {
       {"in good standing",
        FakeReply::of("{\"OK\":1}"),
        FakeReply::of("{\"ERR\":\"ERR_NOERR\"}"),
        0,
-       {9, 10, 11, 12, 16}},
+       {9, 10, 11, 12, 16},
+       {13, 14, 17}},
       {"signer not trusted",
        FakeReply::of("{}"),
        FakeReply::of("{\"ERR\":\"ERR_ISSUER_USER\"}"),
@@ -169,6 +178,7 @@ TEST_F(Verify, OnlineAnswersMapToTheirResults) {
     trace.clear();
     EXPECT_EQ(verify(*seal_, in.digest, signature), c.expected);
     for (int m : c.markers) EXPECT_TRUE(trace.has("INOES_Verify" + std::to_string(m))) << m;
+    for (int m : c.absent) EXPECT_FALSE(trace.has("INOES_Verify" + std::to_string(m))) << m;
   }
   // The seal query names the seal, the stored time and the signer's
   // certificate in base64 with a line feed after every 64 characters.

@@ -10,7 +10,7 @@ const Command kCommands[] = {
     {"digest", "FILE", "SM3 digest of a file through the provider", runDigest},
     {"error", "CODE", "message text of a result code", runError},
     {"seals", "", "the seal list from the local signing service", runSeals},
-    {"seal", "ID OUT", "a seal's DER, fetched through the provider, into OUT", runSeal},
+    {"seal", "ID [OUT]", "a seal's DER, fetched through the provider, into OUT (ID.der)", runSeal},
     {"seal-info", "FILE", "the fields of the seal (DER) in FILE", runSealInfo},
     {"seal-image", "FILE OUT", "the picture of the seal in FILE, written to OUT", runSealImage},
     {"verify", "SEAL DOCUMENT SIGNATURE", "verify a signature of DOCUMENT with SEAL", runVerify},
