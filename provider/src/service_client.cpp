@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <openssl/crypto.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -43,10 +45,14 @@ std::string receiveAll(int fd) {
   std::unique_ptr<char[]> work(new char[kWorkingBufferSize]);
   ByteWriter writer(work.get(), kWorkingBufferSize - 1);  // one byte kept for the terminator
   char chunk[kReceiveChunk];
+  // Signals may interrupt the wait; the retries together stay within two
+  // receive periods, so a process that gets signals often still returns.
+  const auto giveUp =
+      std::chrono::steady_clock::now() + std::chrono::seconds(2 * kReceiveTimeoutSeconds);
   while (writer.remaining() > 0) {
     size_t want = writer.remaining() < sizeof chunk ? writer.remaining() : sizeof chunk;
     ssize_t n = ::recv(fd, chunk, want, flags);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR && std::chrono::steady_clock::now() < giveUp) continue;
     if (n <= 0) break;
     writer.put(ByteSpan(chunk, size_t(n)));
   }
@@ -57,6 +63,20 @@ std::string receiveAll(int fd) {
   std::string text(received);
   OPENSSL_cleanse(work.get(), writer.size());
   return text;
+}
+
+// The outcome of a connect that a signal interrupted: 0 once connected.
+int connectOutcome(int fd) {
+  pollfd p{fd, POLLOUT, 0};
+  int ready;
+  do {
+    ready = ::poll(&p, 1, kReceiveTimeoutSeconds * 1000);
+  } while (ready < 0 && errno == EINTR);
+  if (ready <= 0) return -1;
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) return -1;
+  return 0;
 }
 
 // The used part of a reply: from the first "ERROR:", else from the first
@@ -74,10 +94,10 @@ int transact(std::string_view request, bool wantReply, std::string* used) {
   address.sin_family = AF_INET;
   address.sin_port = htons(kPort);
   if (::inet_pton(AF_INET, kAddress, &address.sin_addr) != 1) return kBadAddress;
-  int rc;
-  do {
-    rc = ::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-  } while (rc != 0 && errno == EINTR);
+  int rc = ::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+  // An interrupted connect goes on in the background: wait for its outcome
+  // instead of starting it again.
+  if (rc != 0 && errno == EINTR) rc = connectOutcome(socket.get());
   if (rc != 0) return kNoConnection;
   if (!sendAll(socket.get(), request.data(), request.size())) return kSendFailed;
   if (!wantReply) return kOk;
