@@ -16,7 +16,10 @@ namespace {
 
 using Fd = varo::UniqueFd;
 
-void writeFile(const std::string& dir, const std::string& name, const void* data, size_t n) {
+// Writes n bytes of data, or with placeholder set and no data the ten zero
+// bytes that mark a point as reached.
+void writeFile(const std::string& dir, const std::string& name, const void* data, size_t n,
+               bool placeholder = true) {
   if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return;
   Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (dirFd.get() < 0) return;
@@ -30,10 +33,11 @@ void writeFile(const std::string& dir, const std::string& name, const void* data
     return;
   if (::ftruncate(fd.get(), 0) != 0) return;
   static const unsigned char kZeros[10] = {};
-  if (n == 0 || data == nullptr)
-    writeAll(fd.get(), kZeros, sizeof kZeros);
-  else
+  if (n == 0 || data == nullptr) {
+    if (placeholder) writeAll(fd.get(), kZeros, sizeof kZeros);
+  } else {
     writeAll(fd.get(), data, n);
+  }
 }
 
 }  // namespace
@@ -45,12 +49,24 @@ void marker(const char* name) {
   writeFile(kDirectory, name, nullptr, 0);
 }
 
-void dump(const char* path, const void* data, size_t n) {
+namespace {
+
+void dumpTo(const char* path, const void* data, size_t n, bool placeholder) {
   if (!path || !*path) return;
   std::string p(path);
   size_t slash = p.rfind('/');
   std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
-  writeFile(dir, p.substr(slash == std::string::npos ? 0 : slash + 1), data, n);
+  writeFile(dir, p.substr(slash == std::string::npos ? 0 : slash + 1), data, n, placeholder);
+}
+
+}  // namespace
+
+void dump(const char* path, const void* data, size_t n) {
+  dumpTo(path, data, n, true);
+}
+
+void dumpExact(const char* path, const void* data, size_t n) {
+  dumpTo(path, data, n, false);
 }
 
 }  // namespace varo::trace

@@ -13,18 +13,6 @@ VendorLibrary::VendorLibrary(const char* path) : lib_(path ? std::string(path) :
             api_.SKF_CloseContainer && api_.SKF_ExportCertificate && api_.SKF_ECCSignData;
 }
 
-std::vector<std::string> parseNameList(varo::ByteSpan list) {
-  std::vector<std::string> names;
-  std::string_view rest = list.view();
-  while (!rest.empty()) {
-    size_t end = rest.find('\0');
-    if (end == std::string_view::npos || end == 0) break;
-    names.emplace_back(rest.substr(0, end));
-    rest.remove_prefix(end + 1);
-  }
-  return names;
-}
-
 bool copyName(const std::string& name, char* out, size_t capacity) {
   if (!out || name.size() + 1 > capacity) return false;
   std::memcpy(out, name.c_str(), name.size() + 1);

@@ -10,6 +10,7 @@
 #include "varo/byte_span.h"
 #include "varo/loaded_library.h"
 #include "varo/skf_api.h"
+#include "varo/skf_handle.h"
 
 namespace tokensign {
 
@@ -28,42 +29,14 @@ class VendorLibrary {
   bool usable_ = false;
 };
 
-// A device, application or container handle that is closed with its SKF
-// close function when the scope ends (or earlier through close()).
-class SkfHandle {
- public:
-  using CloseFn = skf::ULONG (*)(skf::HANDLE);
-  explicit SkfHandle(CloseFn close) : close_(close) {}
-  ~SkfHandle() { close(); }
-  SkfHandle(const SkfHandle&) = delete;
-  SkfHandle& operator=(const SkfHandle&) = delete;
-
-  // The slot for an SKF open call; any handle held before is closed first.
-  skf::HANDLE* slot() {
-    close();
-    return &handle_;
-  }
-  skf::HANDLE get() const { return handle_; }
-  void close() {
-    if (handle_ && close_) close_(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  CloseFn close_;
-  skf::HANDLE handle_ = nullptr;
-};
+using varo::parseSkfNameList;
+using varo::SkfHandle;
+using varo::skfName;
 
 // Size of the buffers offered for SKF name lists.
 inline constexpr skf::ULONG kNameListSize = 256;
 // Size of the buffer offered for a certificate export.
 inline constexpr skf::ULONG kCertificateBufferSize = 4096;
-
-// The names of an SKF multi-string (names separated by a zero byte, ended by
-// an empty name), read within the bytes the library reported and the buffer
-// it wrote into. A name without its terminator inside those bytes ends the
-// list.
-std::vector<std::string> parseNameList(varo::ByteSpan list);
 
 // Fills a list buffer through an SKF enumeration function of the form
 // fn(handle-or-flag, buffer, &size) offering kNameListSize bytes.
@@ -73,17 +46,12 @@ bool enumerateNames(Enumerate&& call, std::vector<std::string>* names) {
   skf::ULONG size = kNameListSize;
   if (call(buffer, &size) != skf::SAR_OK) return false;
   size_t used = size < kNameListSize ? size : kNameListSize;
-  *names = parseNameList(varo::ByteSpan(buffer, used));
+  *names = parseSkfNameList(varo::ByteSpan(buffer, used));
   return true;
 }
 
 // Copies name into a buffer of capacity bytes with its terminator; false,
 // with nothing written, when it does not fit.
 bool copyName(const std::string& name, char* out, size_t capacity);
-
-// A name as the SKF functions take it: a modifiable zero-terminated text.
-inline char* skfName(std::string& name) {
-  return name.data();
-}
 
 }  // namespace tokensign

@@ -33,6 +33,10 @@ class LoadedLibrary {
 
   // Unloads now (idempotent).
   void unload();
+  // Leaves the library loaded for the rest of the process: the scope ends
+  // without unloading it. Call it last: nothing resolves through this
+  // object afterwards.
+  void keepResident() { loaded_ = false; }
 
  private:
   QLibrary lib_;

@@ -21,4 +21,8 @@ void marker(const char* name);
 // zero bytes when n is 0 (a placeholder that shows the point was reached).
 void dump(const char* path, const void* data, size_t n);
 
+// Creates or truncates the file at path and writes exactly n bytes of data
+// (an empty file when n is 0).
+void dumpExact(const char* path, const void* data, size_t n);
+
 }  // namespace varo::trace

@@ -44,6 +44,14 @@ VARO_SKF_FUNCTIONS(VARO_SKF_TYPEDEF)
 #undef VARO_SKF_TYPEDEF
 }
 
+// One identifier per function of the table, so that an operation can name
+// the functions it calls as data.
+enum class Fn {
+#define VARO_SKF_ID(name, ret, params) name,
+  VARO_SKF_FUNCTIONS(VARO_SKF_ID)
+#undef VARO_SKF_ID
+};
+
 // The resolved functions; a function the library lacks stays null.
 struct Api {
 #define VARO_SKF_MEMBER(name, ret, params) name##_Fn name = nullptr;
@@ -55,6 +63,18 @@ struct Api {
 #define VARO_SKF_RESOLVE(name, ret, params) name = lib.resolve<name##_Fn>(#name);
     VARO_SKF_FUNCTIONS(VARO_SKF_RESOLVE)
 #undef VARO_SKF_RESOLVE
+  }
+
+  // True when the library exports the function.
+  bool has(Fn fn) const {
+    switch (fn) {
+#define VARO_SKF_HAS(name, ret, params) \
+  case Fn::name:                        \
+    return name != nullptr;
+      VARO_SKF_FUNCTIONS(VARO_SKF_HAS)
+#undef VARO_SKF_HAS
+    }
+    return false;
   }
 };
 

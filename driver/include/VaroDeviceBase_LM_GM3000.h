@@ -1,0 +1,53 @@
+// The driver of the GM3000 USB key: the seal store, certificates, identity
+// and PIN of the key, over the vendor's SKF library.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// The interface is compiled with default visibility here, so that the
+// exported driver class may derive from it.
+#pragma GCC visibility push(default)
+#include "VaroDeviceBase.h"
+#pragma GCC visibility pop
+
+#define VARO_DRIVER_EXPORT __attribute__((visibility("default")))
+
+class VARO_DRIVER_EXPORT VaroDeviceBase_LM_GM3000 final : public VaroDeviceBase {
+ public:
+  VaroDeviceBase_LM_GM3000();
+
+  int ReadCert(int kind, unsigned char* out, int* outLength) override;
+  int ReadSealList(unsigned char* out, int* outLength) override;
+  int ReadSeal(char* sealId, unsigned char* out, int* outLength) override;
+  int WriteSeal(char* sealId, char* sealName, int version, int type, unsigned char* data,
+                int dataLength) override;
+  int GenKeyPair(int kind, unsigned char* out, int* outLength) override;
+  int WriteCert(int kind, unsigned char* cert, int certLength) override;
+  void GetErrorMsg(int code, char* out) override;
+  int GetUKID(char* out) override;
+  void GetUKType(char* out) override;
+  int CertExists(unsigned char* cert, int certLength) override;
+  int DeleteSeal(char* sealId) override;
+  int ChangePin(char* oldPin, char* newPin) override;
+
+  // The message of a GM/T 0016 result code, or the empty text.
+  QString GetSkfError(unsigned long code);
+
+  // Detail of the last failure to reach the key's application (0x1003) or
+  // its containers (0x1004). Only the driver writes it.
+  int64_t LastError = 0;
+};
+
+// The driver's progress log; its messages are for diagnosis and discarded.
+VARO_DRIVER_EXPORT void writeLog(QString message);
+// Dumps length bytes of data to the file at path (or, for null data, the
+// character "1" and nine zero bytes). Never creates a directory and never
+// follows a link; without the directory nothing is written.
+VARO_DRIVER_EXPORT void writeLog2(const char* path, unsigned char* data, int length);
+
+extern "C" {
+VARO_DRIVER_EXPORT VaroDeviceBase* getObj();
+VARO_DRIVER_EXPORT void freeObj(void* object);
+}
