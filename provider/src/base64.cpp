@@ -67,10 +67,13 @@ extern "C" int base64_encode(const unsigned char* data, int n, char* out, int* o
 
 extern "C" int base64_decode(const char* text, int n, unsigned char* out, int* outLength) {
   if (!text || !out || !outLength || n <= 0) return -1;
+  // n only has to be a multiple of 4; the text is read up to its terminating
+  // zero, so a text with line breaks whose n counts only its Base64
+  // characters decodes whole.
   if (n % 4 != 0) return -2;
   uint32_t group = 0;
   int filled = 0, pads = 0, written = 0;
-  for (int i = 0; i < n && text[i]; ++i) {
+  for (size_t i = 0; text[i]; ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c == '\n' || c == '\r' || c == ' ') continue;
     const int v = sextet(c);

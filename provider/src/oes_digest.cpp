@@ -16,9 +16,12 @@ int OES_Digest(unsigned char* data, int dataLength, unsigned char* method, int m
                unsigned char* digest, int* digestLength) {
   writeLogEx(const_cast<char*>("inGetDiges1"));
   // The method text is compared on its first 19 bytes; a longer text that
-  // starts with the identifier is accepted. A length that says the text is
-  // shorter than that is refused without reading past it.
-  if (!method || (methodLength > 0 && methodLength < kSm3MethodLength) ||
+  // starts with the identifier is accepted. The method length is not part of
+  // the contract (readers pass 0 or anything else there); strncmp stops at
+  // the text's terminating zero, so a shorter text differs without being
+  // read past its end.
+  (void)methodLength;
+  if (!method ||
       std::strncmp(reinterpret_cast<const char*>(method), kSm3Method, kSm3MethodLength) != 0)
     return varo::oes::kUnsupportedAlgorithm;
   if (!digestLength || dataLength < 0 || (!data && dataLength > 0)) return varo::oes::kBadArgument;

@@ -134,7 +134,9 @@ TEST(Base64, DecodeCases) {
       {"YW\nJjYQ==\n\n\n", -1, 0, "abca"},
       {"YWJjYQ\xC3\xA9", -1, -1, ""},
       {"====", -1, -1, ""},
-      {"YWJjYWJj", 4, 0, "abc"},   // n bounds what is read
+      {"YWJjYWJj", 4, 0, "abcabc"},  // read to the terminator, n only tested
+      {"YWJj\nYWJj\n", 8, 0, "abcabc"},  // n counts only the Base64 characters
+      {"YWJjYQ=", 4, -2, ""},  // the final group is incomplete
       {"YWJj\n\nYW", -1, -2, ""},  // ends inside a group
       {"YWJj", 0, -1, ""},
       {"YWJj", -4, -1, ""},
