@@ -35,6 +35,18 @@ class VARO_DRIVER_EXPORT VaroDeviceBase_LM_GM3000 final : public VaroDeviceBase 
   // The message of a GM/T 0016 result code, or the empty text.
   QString GetSkfError(unsigned long code);
 
+  // The seal with that identifier from the first key that holds it, looked
+  // up in the given seal list (at most 4096 bytes).
+  int ReadSeal(unsigned char* list, int listLength, char* sealId, unsigned char* out,
+               int* outLength);
+  // The chunk base name ("FILENAME") of the entry whose "ID" is sealId in
+  // an index or seal list text; empty when there is none.
+  QString GetSealFileName(QString sealId, QString indexText);
+  // Makes the local list and the local seal copy of a key that holds its
+  // seal in the old three-file form; the key is not changed. 1 when the
+  // seal copy was written, 0 otherwise.
+  int ConvertSealFormat2(char* deviceName);
+
   // Detail of the last failure to reach the key's application (0x1003) or
   // its containers (0x1004). Only the driver writes it.
   int64_t LastError = 0;

@@ -1,0 +1,106 @@
+// A key whose seal is in the old three-file form: the local list and the
+// seal record it gets, through ConvertSealFormat2 and through the seal list.
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include "seal_store_fixture.h"
+#include "varo/tool_library.h"
+#include "varo/tmp_files.h"
+
+namespace {
+
+using varo::softkey::Bytes;
+using varo::testing::SealStoreGuard;
+
+char kRecordKey[] = "q8vtkz2#@#lmpwre73xc&bns";
+
+// The text the tool library decrypts a seal record into.
+std::string decryptRecord(const std::string& record) {
+  varo::LoadedLibrary lib(varo::toolLibraryPath());
+  varo::PluginObject<ToolObject> tool(lib);
+  if (!tool) return "";
+  std::string in = record, out(record.size() + 1, 0);
+  int length = int(out.size());
+  tool->DecryptData(reinterpret_cast<unsigned char*>(in.data()), int(in.size()),
+                    reinterpret_cast<unsigned char*>(out.data()), &length, kRecordKey);
+  return out.substr(0, size_t(length > 0 ? length : 0));
+}
+
+std::set<std::string> temporaryCopies() {
+  std::set<std::string> names;
+  for (const QString& n : QDir(QDir::tempPath()).entryList({"Varo_*"}, QDir::Files))
+    names.insert(n.toStdString());
+  return names;
+}
+
+class Conversion : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(keys_.ok());
+    varo::softkey::KeySetup setup;
+    setup.serial = "OLDKEY-1";
+    ASSERT_TRUE(keys_->createKey("OLD", setup).ok());
+    seal_ = varo::testing::makeTestSeal(varo::testing::sealSpec(pki_, "ES-OLD-1", "Old Seal"));
+    ASSERT_FALSE(seal_.empty());
+  }
+  int convert() {
+    char device[] = "OLD";
+    return converter_.ConvertSealFormat2(device);
+  }
+
+  varo::testing::TempKeyStore keys_;
+  SealStoreGuard sealData_;
+  varo::testing::TestPki pki_;
+  Bytes seal_;
+  VaroDeviceBase_LM_GM3000 converter_;
+};
+
+TEST_F(Conversion, OldSealBecomesLocalListAndRecord) {
+  const std::set<std::string> before = temporaryCopies();
+  // All of the seal in PIC1, nothing in PIC2 and PIC3.
+  ASSERT_TRUE(keys_->writeThreeFileForm("OLD", seal_, "", long(seal_.size()), 0).ok());
+  ASSERT_EQ(convert(), 1);
+  EXPECT_EQ(varo::testing::readFile(SealStoreGuard::path("OLDKEY-1.list")),
+            "[{\"ID\":\"ES-OLD-1\",\"NAME\":\"Old Seal\",\"VER\":\"1\",\"TYPE\":\"1\","
+            "\"FILENAME\":\"Old Seal\"}]");
+  const QByteArray der(reinterpret_cast<const char*>(seal_.data()), int(seal_.size()));
+  EXPECT_EQ(decryptRecord(varo::testing::readFile(SealStoreGuard::path("ES-OLD-1.dat"))),
+            "{\"COM\":\"5\",\"ASN1\":\"" + der.toBase64().toStdString() + "\",\"STANDARD\":\"1\"}");
+  // The temporary copy of the seal is gone again, and the key is unchanged.
+  EXPECT_EQ(temporaryCopies(), before);
+  std::vector<std::string> files;
+  ASSERT_TRUE(keys_->listFiles("OLD", &files).ok());
+  EXPECT_EQ(files, (std::vector<std::string>{"PIC1", "PIC2", "PIC3"}));
+}
+
+TEST_F(Conversion, NothingIsWrittenWithoutASeal) {
+  const std::set<std::string> before = temporaryCopies();
+  EXPECT_EQ(convert(), 0);  // no PIC1
+  ASSERT_TRUE(keys_->writeThreeFileForm("OLD", varo::testing::patternBytes(90, 1)).ok());
+  EXPECT_EQ(convert(), 0);  // not a seal
+  EXPECT_TRUE(sealData_.added().empty());
+  EXPECT_EQ(temporaryCopies(), before);
+  // A seal whose identifier would not fit the conversion's buffers.
+  auto spec = varo::testing::sealSpec(pki_, std::string(100, 'I'), "Long");
+  ASSERT_TRUE(keys_->writeThreeFileForm("OLD", varo::testing::makeTestSeal(spec)).ok());
+  EXPECT_EQ(convert(), 0);
+  EXPECT_TRUE(sealData_.added().empty());
+}
+
+TEST_F(Conversion, SealListFallsBackToTheConvertedLocalList) {
+  varo::testing::InstalledDriver driver;
+  ASSERT_TRUE(driver.ok());
+  Bytes buffer(2048, 0);
+  int length = 0;
+  // Neither index, nor local list, nor an old seal.
+  EXPECT_EQ(driver->ReadSealList(buffer.data(), &length), 0x1007);
+  ASSERT_TRUE(keys_->writeThreeFileForm("OLD", seal_).ok());
+  ASSERT_EQ(driver->ReadSealList(buffer.data(), &length), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.data()), size_t(length)),
+            "[{\"ID\":\"ES-OLD-1\",\"NAME\":\"Old Seal\",\"VER\":\"1\",\"TYPE\":\"1\","
+            "\"FILENAME\":\"Old Seal\",\"DEVICEURL\":\"LM_GM3000&OLD\"}]");
+  EXPECT_EQ(sealData_.added(), (std::set<std::string>{"ES-OLD-1.dat", "OLDKEY-1.list"}));
+}
+
+}  // namespace
