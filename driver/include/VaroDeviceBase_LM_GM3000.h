@@ -46,6 +46,15 @@ class VARO_DRIVER_EXPORT VaroDeviceBase_LM_GM3000 final : public VaroDeviceBase 
   // seal in the old three-file form; the key is not changed. 1 when the
   // seal copy was written, 0 otherwise.
   int ConvertSealFormat2(char* deviceName);
+  // Turns a key that holds its seal in the old three-file form into a key
+  // with a seal index holding that seal. 1 when the seal was written to the
+  // key, 0 otherwise (the old files then stay).
+  int ConvertSealFormat(char* deviceName);
+  // The base name of a new seal's chunk files: the time of day "hhmmsszzz".
+  QString CreateSealFileName();
+  // The index text without the entries of sealId; empty when the text is
+  // not a list.
+  QString DeleteFromJson(QString sealId, QString indexText);
 
   // Detail of the last failure to reach the key's application (0x1003) or
   // its containers (0x1004). Only the driver writes it.

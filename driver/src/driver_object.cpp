@@ -24,16 +24,6 @@ int VaroDeviceBase_LM_GM3000::WriteCert(int, unsigned char*, int) {
   return 0;
 }
 
-// The writing side of the seal store; until it is in place these answer as
-// the base class does.
-int VaroDeviceBase_LM_GM3000::WriteSeal(char*, char*, int, int, unsigned char*, int) {
-  return 0;
-}
-
-int VaroDeviceBase_LM_GM3000::DeleteSeal(char*) {
-  return 0;
-}
-
 VaroDeviceBase* getObj() {
   return new (std::nothrow) VaroDeviceBase_LM_GM3000();
 }

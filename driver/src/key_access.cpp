@@ -98,6 +98,22 @@ bool OpenKey::containerNames(std::vector<std::string>* names) {
   return enumerateNames(call, names);
 }
 
+bool OpenKey::fileNames(std::vector<std::string>* names, skf::ULONG* vendorCode) {
+  skf::ULONG size = 0;
+  *vendorCode = api_.SKF_EnumFiles(application_.get(), nullptr, &size);
+  if (*vendorCode != skf::SAR_OK) return false;
+  if (size > kMaxDeviceListSize) {
+    *vendorCode = skf::SAR_BUFFER_TOO_SMALL;
+    return false;
+  }
+  std::vector<char> buffer(size_t(size) + 1, 0);
+  skf::ULONG filled = size;
+  *vendorCode = api_.SKF_EnumFiles(application_.get(), buffer.data(), &filled);
+  if (*vendorCode != skf::SAR_OK) return false;
+  *names = varo::parseSkfNameList(varo::ByteSpan(buffer.data(), std::min<size_t>(filled, size)));
+  return true;
+}
+
 bool OpenKey::openContainer(std::string name) {
   return opened(api_.SKF_OpenContainer(application_.get(), varo::skfName(name), container_.slot()),
                 container_) == skf::SAR_OK;

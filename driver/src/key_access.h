@@ -105,6 +105,9 @@ class OpenKey {
   // The container names of the open application; false when the
   // enumeration fails.
   bool containerNames(std::vector<std::string>* names);
+  // The names of the files of the open application (a size query, then the
+  // list); false when either call fails.
+  bool fileNames(std::vector<std::string>* names, skf::ULONG* vendorCode);
   // Opens a container; the one held before is closed first, so that one
   // container handle at most is open.
   bool openContainer(std::string name);

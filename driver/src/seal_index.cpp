@@ -34,10 +34,11 @@ QStringList indexEntries(const QString& indexText) {
       !indexText.endsWith(QLatin1Char(']')))
     return {};
   QStringList parts = indexText.mid(1, indexText.size() - 2).split(kEntrySeparator);
-  // Splitting took the braces between the entries; give them back.
-  for (int i = 0; i < parts.size(); ++i) {
+  // Splitting took the braces between the entries; give them back. A
+  // single entry kept its own.
+  for (int i = 0; parts.size() > 1 && i < parts.size(); ++i) {
     if (i > 0) parts[i].prepend(QLatin1Char('{'));
-    if (i == 0 || i < parts.size() - 1) parts[i].append(QLatin1Char('}'));
+    if (i < parts.size() - 1) parts[i].append(QLatin1Char('}'));
   }
   return parts;
 }
@@ -86,4 +87,17 @@ QString VaroDeviceBase_LM_GM3000::GetSealFileName(QString sealId, QString indexT
     if (!id.isEmpty() && id == sealId) return GetJsonValue(entry, QStringLiteral("FILENAME"), false);
   }
   return QString();
+}
+
+QString VaroDeviceBase_LM_GM3000::DeleteFromJson(QString sealId, QString indexText) {
+  if (indexText.size() < 4 || !indexText.startsWith(QLatin1Char('[')) ||
+      !indexText.endsWith(QLatin1Char(']')))
+    return QString();
+  QStringList kept;
+  for (const QString& entry : gm3000::indexEntries(indexText)) {
+    const QString id = GetJsonValue(entry, QStringLiteral("ID"), false);
+    // An entry without an identifier goes too.
+    if (!id.isEmpty() && id != sealId) kept << entry;
+  }
+  return QLatin1Char('[') + kept.join(QLatin1Char(',')) + QLatin1Char(']');
 }

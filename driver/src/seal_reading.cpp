@@ -127,11 +127,16 @@ int VaroDeviceBase_LM_GM3000::ReadSealList(unsigned char* out, int* outLength) {
       std::memset(index, 0, sizeof index);
       std::memcpy(index, local->constData(), size_t(local->size()));
     } else if (rc != skf::SAR_OK) {
-      std::memset(index, 0, sizeof index);
+      // An index that could not be read is not an empty one: a writer that
+      // took it for empty would drop every seal it lists.
+      writeLog(QStringLiteral("ReadSealList: ") + QString::number(rc));
+      return kSealReadFailed;
     }
     const QString text = textOf(index, sizeof index);
     writeLog(QStringLiteral("ReadSealList: ") + text);
-    if (text.contains(QStringLiteral("[]")) || text.size() < 10) return kEmptyIndex;
+    // The empty list, or too short to hold an entry. A "[]" inside a value
+    // does not empty the list.
+    if (text.startsWith(QStringLiteral("[]")) || text.size() < 10) return kEmptyIndex;
     const QString locator = QString::fromLatin1(type, int(strnlen(type, sizeof type))) +
                             QLatin1Char('&') + QString::fromStdString(device);
     result += entriesWithLocator(text.mid(1, text.size() - 2), locator);

@@ -104,3 +104,60 @@ TEST_F(Conversion, SealListFallsBackToTheConvertedLocalList) {
 }
 
 }  // namespace
+
+namespace {
+
+// An installed library moved aside for the scope.
+class MovedAside {
+ public:
+  explicit MovedAside(const std::string& path) : path_(path), aside_(path + ".aside") {
+    moved_ = std::rename(path_.c_str(), aside_.c_str()) == 0;
+  }
+  ~MovedAside() {
+    if (moved_) std::rename(aside_.c_str(), path_.c_str());
+  }
+  bool ok() const { return moved_; }
+
+ private:
+  std::string path_, aside_;
+  bool moved_ = false;
+};
+
+TEST_F(Conversion, KeyConversionKeepsTheOldFilesUntilTheSealIsWritten) {
+  ASSERT_TRUE(keys_->writeThreeFileForm("OLD", seal_).ok());
+  std::vector<std::string> files;
+  for (const std::string lib : {std::string("/sealstruct/libSesSealStru.so"),
+                                std::string("/VaroSupport/VaroCommon/ToolBench.so")}) {
+    MovedAside aside(std::string(varo::kInstallRoot) + lib);
+    ASSERT_TRUE(aside.ok());
+    char device[] = "OLD";
+    EXPECT_EQ(converter_.ConvertSealFormat(device), 0) << lib;
+    ASSERT_TRUE(keys_->listFiles("OLD", &files).ok());
+    EXPECT_EQ(files, (std::vector<std::string>{"PIC1", "PIC2", "PIC3"})) << lib;
+  }
+  char device[] = "OLD";
+  ASSERT_EQ(converter_.ConvertSealFormat(device), 1);
+  varo::testing::InstalledDriver driver;
+  Bytes list(4096, 0);
+  int length = 0;
+  ASSERT_EQ(driver->ReadSealList(list.data(), &length), 0);
+  const std::string text(reinterpret_cast<char*>(list.data()), size_t(length));
+  EXPECT_NE(text.find("\"ID\":\"ES-OLD-1\",\"NAME\":\"Old Seal\",\"VER\":\"1\""), std::string::npos);
+  EXPECT_NE(text.find("\"TYPE\":\"1\""), std::string::npos);
+  char id[] = "ES-OLD-1";
+  Bytes record(8192);
+  length = 0;
+  ASSERT_EQ(driver->ReadSeal(id, record.data(), &length), 0);
+  const QByteArray der(reinterpret_cast<const char*>(seal_.data()), int(seal_.size()));
+  EXPECT_EQ(decryptRecord(std::string(reinterpret_cast<char*>(record.data()), size_t(length))),
+            "{\"COM\":\"5\",\"ASN1\":\"" + der.toBase64().toStdString() + "\",\"STANDARD\":\"1\"}");
+  ASSERT_TRUE(keys_->listFiles("OLD", &files).ok());
+  EXPECT_EQ(std::count(files.begin(), files.end(), "PIC1"), 0);
+  // Converted once: a second call changes nothing.
+  const std::string before = text;
+  EXPECT_EQ(converter_.ConvertSealFormat(device), 0);
+  ASSERT_EQ(driver->ReadSealList(list.data(), &length), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(list.data()), size_t(length)), before);
+}
+
+}  // namespace

@@ -101,6 +101,14 @@ TEST_F(SealStore, EmptyIndexEndsTheWholeList) {
   EXPECT_EQ(buffer, Bytes(100, 0xEE));
   EXPECT_EQ(length, 7);
   EXPECT_TRUE(sealData_.added().empty());
+
+  // "[]" inside a value is not the empty list; an index that cannot be read
+  // is not an empty one either.
+  index("A", "[" + indexEntry("1", "Box []", "2") + "]");
+  std::string list;
+  EXPECT_EQ(readList(&list), 0);
+  fault("SKF_ReadFile", 0x0A000007, "SEALINDEX");
+  EXPECT_EQ(readList(&list), 0x1010);
 }
 
 TEST_F(SealStore, MeasuringCallDumpsTheMarkerAndWritesNoCopy) {

@@ -394,7 +394,8 @@ AdminResult SoftKeyStore::writeThreeFileForm(const std::string& device, const By
 }
 
 AdminResult SoftKeyStore::addFault(const FaultSpec& fault) {
-  FaultRule rule{fault.function, fault.code, fault.name, fault.count, fault.skip};
+  FaultRule rule{fault.function, fault.code, fault.name, fault.count, fault.skip,
+                 fault.exitProcess};
   if (rule.function.empty() || rule.function.find_first_of(" \t\r\n") != std::string::npos)
     return fail("a fault rule needs a function name without spaces");
   if (rule.code == 0) return fail("a fault rule needs a non-zero result code");

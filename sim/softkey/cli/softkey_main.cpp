@@ -50,11 +50,12 @@ Containers
                               make an SM2 CA key (PKCS#8 DER) and certificate
 
 Files
-  put NAME FILE SOURCE [--read R] [--write W] [--app A]
+  put-file NAME FILE SOURCE [--read R] [--write W] [--app A]
                               create or replace a file with SOURCE's bytes
-  get NAME FILE DEST [--app A]
+  get-file NAME FILE DEST [--app A]
                               write a file's bytes to DEST ("-": standard output)
-  files NAME [--app A]        list the files
+  list-files NAME [--app A]   list the files
+                              (put, get and files are the same commands)
   delete NAME FILE [--app A]
   three-file NAME SEAL [--parts N1,N2] [--app A]
                               store the seal DER in the old form "PIC1", "PIC2",
@@ -62,9 +63,10 @@ Files
                               are the sizes of the first two, default thirds)
 
 Fault rules (file "faults" of the store)
-  fault add FUNCTION CODE [--name N] [--count C] [--skip S]
+  fault add FUNCTION CODE [--name N] [--count C] [--skip S] [--exit]
                               make calls of FUNCTION ("*": any) return CODE;
-                              only calls involving name N; C times; after S
+                              only calls involving name N; C times; after S;
+                              --exit: end the calling process instead
   fault list | fault clear
 
 Exit status: 0 on success, 1 when the operation failed, 2 for a usage error.
@@ -76,7 +78,7 @@ struct Args {
   std::set<std::string> flags;
 };
 
-const std::set<std::string> kFlags = {"--admin", "--help", "-h"};
+const std::set<std::string> kFlags = {"--admin", "--exit", "--help", "-h"};
 
 bool parseArgs(int argc, char** argv, Args* out, std::string* error) {
   for (int i = 1; i < argc; ++i) {
@@ -151,9 +153,9 @@ class Cli {
     if (cmd == "cert" && n(4)) return cert();
     if (cmd == "remove-container" && n(3)) return report(s_.removeContainer(p[1], p[2], app()));
     if (cmd == "make-ca" && n(1)) return makeCa();
-    if (cmd == "put" && n(4)) return put();
-    if (cmd == "get" && n(4)) return get();
-    if (cmd == "files" && n(2)) return files();
+    if ((cmd == "put-file" || cmd == "put") && n(4)) return put();
+    if ((cmd == "get-file" || cmd == "get") && n(4)) return get();
+    if ((cmd == "list-files" || cmd == "files") && n(2)) return files();
     if (cmd == "delete" && n(3)) return report(s_.deleteFile(p[1], p[2], app()));
     if (cmd == "three-file" && n(3)) return threeFile();
     if (cmd == "fault" && p.size() >= 2) return fault();
@@ -334,6 +336,7 @@ class Cli {
     rule.name = opt(a_, "--name");
     rule.count = a_.options.count("--count") ? int64_t(count) : -1;
     rule.skip = uint32_t(skip);
+    rule.exitProcess = a_.flags.count("--exit") > 0;
     return report(s_.addFault(rule));
   }
 

@@ -75,6 +75,8 @@ bool parseFaultRule(std::string_view line, FaultRule* rule) {
       r.count = int64_t(v);
     } else if (opt.substr(0, 5) == "skip=" && parseNumber(opt.substr(5), 1u << 30, &v)) {
       r.skip = uint32_t(v);
+    } else if (opt == "exit") {
+      r.exitProcess = true;
     } else {
       return false;
     }
@@ -90,6 +92,7 @@ std::string formatFaultRule(const FaultRule& rule) {
   if (!rule.name.empty()) line += " name=" + rule.name;
   if (rule.count >= 0) line += " count=" + std::to_string(rule.count);
   if (rule.skip > 0) line += " skip=" + std::to_string(rule.skip);
+  if (rule.exitProcess) line += " exit";
   return line;
 }
 
@@ -111,7 +114,10 @@ uint32_t takeFault(const std::string& store, std::string_view function,
       if (!involved) continue;
     }
     if (r.count == 0) continue;
-    if (r.skip == 0 && r.count < 0) return r.code;  // unlimited: nothing to update
+    if (r.skip == 0 && r.count < 0) {  // unlimited: nothing to update
+      if (r.exitProcess) ::_exit(kFaultExitStatus);
+      return r.code;
+    }
     uint32_t result = 0;
     if (r.skip > 0) {
       --r.skip;
@@ -125,6 +131,9 @@ uint32_t takeFault(const std::string& store, std::string_view function,
       lines[i] = formatFaultRule(r);
     // Without the lock the counter cannot be kept; the fault still applies.
     if (lock.held()) writeLines(store, lines);
+    // The counter is on disk before the process ends, so a rule with a
+    // count ends as many processes as it says.
+    if (result != 0 && r.exitProcess) ::_exit(kFaultExitStatus);
     // A call that was let pass by skip= is not failed by a later rule either.
     return result;
   }

@@ -223,5 +223,23 @@ TEST_F(SoftKeyTest, CommandProvisionsAKeyTheLibraryCanSignWith) {
   api_.SKF_DisConnectDev(dev);
 }
 
+TEST_F(SoftKeyTest, FileCommandsWorkUnderTheirIntegratorAndOlderNames) {
+  makeKey("K1", false);
+  const QString source = QString::fromStdString(store_ + "/source.bin"),
+                copy = QString::fromStdString(store_ + "/copy.bin");
+  const QStringList names[] = {{"put-file", "get-file", "list-files"}, {"put", "get", "files"}};
+  for (const QStringList& name : names) {
+    SCOPED_TRACE(name.join(" ").toStdString());
+    { std::ofstream(source.toStdString(), std::ios::trunc) << name[0].toStdString(); }
+    ASSERT_EQ(runCli(store_, {name[0], "K1", "F" + name[0], source}), 0);
+    ASSERT_EQ(runCli(store_, {name[1], "K1", "F" + name[0], copy}), 0);
+    std::ifstream in(copy.toStdString());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), name[0].toStdString());
+    QByteArray listing;
+    ASSERT_EQ(runCli(store_, {name[2], "K1"}, &listing), 0);
+    EXPECT_TRUE(listing.contains("F" + name[0].toUtf8() + "\n")) << listing.toStdString();
+  }
+}
+
 }  // namespace
 }  // namespace softkey_test

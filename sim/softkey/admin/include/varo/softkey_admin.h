@@ -64,6 +64,7 @@ struct FaultSpec {
   std::string name;    // device, application, container or file name; empty: any
   int64_t count = -1;  // -1: unlimited
   uint32_t skip = 0;
+  bool exitProcess = false;  // end the calling process instead of failing the call
 };
 
 class SoftKeyStore {
