@@ -92,27 +92,8 @@ int VaroDeviceBase_LM_GM3000::ConvertSealFormat(char* deviceName) {
   TemporarySealCopy copy(der);
 
   SealIdentity identity;
-  switch (decodeSealIdentity(der, &identity)) {
-    case DecodeResult::Decoded:
-      writeLog(QStringLiteral("Decode ASN OK"));
-      break;
-    case DecodeResult::CodecMissing:
-      return 0;
-    case DecodeResult::NotASeal:
-      writeLog(QStringLiteral("Decode ASN Fail"));
-      return 0;
-  }
   QByteArray record;
-  switch (encryptSealRecord(der, &record)) {
-    case EncryptResult::Encrypted:
-      break;
-    case EncryptResult::ToolMissing:
-      writeLog(QStringLiteral("LOAD COMMON DLL Fail"));
-      return 0;
-    case EncryptResult::Failed:
-      writeLog(QString::fromUtf8("加密失败"));
-      return 0;
-  }
+  if (!sealRecordWithReports(der, false, &identity, &record)) return 0;
 
   // A key that has an index already is left as it is.
   if (!onKey(deviceName, createEmptyIndex)) return 0;

@@ -42,29 +42,8 @@ int VaroDeviceBase_LM_GM3000::ConvertSealFormat2(char* deviceName) {
   TemporarySealCopy copy(der);
 
   SealIdentity identity;
-  switch (decodeSealIdentity(der, &identity)) {
-    case DecodeResult::Decoded:
-      writeLog(QStringLiteral("Decode ASN OK"));
-      break;
-    case DecodeResult::CodecMissing:
-      writeLog(codecPath());
-      writeLog(QString::fromUtf8("动态库加载失败"));
-      return 0;
-    case DecodeResult::NotASeal:
-      writeLog(QStringLiteral("Decode ASN Fail"));
-      return 0;
-  }
   QByteArray record;
-  switch (encryptSealRecord(der, &record)) {
-    case EncryptResult::Encrypted:
-      break;
-    case EncryptResult::ToolMissing:
-      writeLog(QStringLiteral("LOAD COMMON DLL Fail"));
-      return 0;
-    case EncryptResult::Failed:
-      writeLog(QString::fromUtf8("加密失败"));
-      return 0;
-  }
+  if (!sealRecordWithReports(der, true, &identity, &record)) return 0;
 
   // The seal copy first, the list last: the list marks the key as
   // converted, so it never names a seal whose copy was not written, and a

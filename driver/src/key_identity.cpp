@@ -24,18 +24,48 @@ skf::ULONG exportSigningCertificate(const skf::Api& api, const OpenKey& key,
   return length <= kCertificateBufferSize ? length : 0;
 }
 
+// The vendor library and the only attached key, connected.
+class SingleKey {
+ public:
+  // Loads the library with the functions the operation calls and connects;
+  // kOk or the code of the failing step.
+  int open(std::initializer_list<Fn> calls) {
+    if (int rc = vendor_.require(calls)) return rc;
+    return connectSingleDevice(vendor_.api(), key_);
+  }
+  const skf::Api& api() const { return vendor_.api(); }
+  OpenKey& key() { return key_; }
+
+ private:
+  VendorLibrary vendor_;  // declared first: unloaded after the key is closed
+  OpenKey key_{vendor_.api()};
+};
+
+// Opens the key's application and lists its containers; on failure the
+// detail goes to lastError and the caller goes on with no container.
+bool containersOf(OpenKey& key, std::vector<std::string>* names, int64_t* lastError) {
+  if (key.openFirstApplication() != OpenKey::AppStep::Opened) {
+    *lastError = kNoApplication;
+    return false;
+  }
+  if (!key.containerNames(names)) {
+    *lastError = kNoContainer;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int VaroDeviceBase_LM_GM3000::GetUKID(char* out) {
-  VendorLibrary vendor;
-  if (int rc = vendor.require(
+  SingleKey session;
+  if (int rc = session.open(
           {Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_GetDevInfo, Fn::SKF_DisConnectDev})) {
-    writeLog(QString::fromUtf8("加载设备库libk5.1.0.so失败"));
+    if (rc == kLibraryFailed) writeLog(QString::fromUtf8("加载设备库libk5.1.0.so失败"));
     return rc;
   }
-  const skf::Api& api = vendor.api();
-  OpenKey key(api);
-  if (int rc = connectSingleDevice(api, key)) return rc;
+  const skf::Api& api = session.api();
+  OpenKey& key = session.key();
   skf::DEVINFO info;
   std::memset(&info, 0, sizeof info);
   const skf::ULONG rc = api.SKF_GetDevInfo(key.device(), &info);
@@ -50,25 +80,20 @@ int VaroDeviceBase_LM_GM3000::GetUKID(char* out) {
 }
 
 int VaroDeviceBase_LM_GM3000::ReadCert(int kind, unsigned char* out, int* outLength) {
-  VendorLibrary vendor;
-  if (int rc = vendor.require({Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_EnumApplication,
-                               Fn::SKF_OpenApplication, Fn::SKF_EnumContainer,
-                               Fn::SKF_OpenContainer, Fn::SKF_GetContainerType,
-                               Fn::SKF_ExportCertificate, Fn::SKF_CloseContainer,
-                               Fn::SKF_CloseApplication}))
+  SingleKey session;
+  if (int rc = session.open({Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_EnumApplication,
+                             Fn::SKF_OpenApplication, Fn::SKF_EnumContainer,
+                             Fn::SKF_OpenContainer, Fn::SKF_GetContainerType,
+                             Fn::SKF_ExportCertificate, Fn::SKF_CloseContainer,
+                             Fn::SKF_CloseApplication}))
     return rc;
-  const skf::Api& api = vendor.api();
-  OpenKey key(api);
-  if (int rc = connectSingleDevice(api, key)) return rc;
+  const skf::Api& api = session.api();
+  OpenKey& key = session.key();
   key.leaveDeviceConnected();
 
   int matches = 0;
   std::vector<std::string> containers;
-  if (key.openFirstApplication() != OpenKey::AppStep::Opened) {
-    LastError = kNoApplication;
-  } else if (!key.containerNames(&containers)) {
-    LastError = kNoContainer;
-  } else {
+  if (containersOf(key, &containers, &LastError)) {
     // Every container is examined; with several matches the last one
     // exported is what the caller gets.
     for (const std::string& name : containers) {
@@ -93,26 +118,18 @@ int VaroDeviceBase_LM_GM3000::CertExists(unsigned char* cert, int certLength) {
   // Only a certificate that fits the export buffer can be found on the key.
   if (!cert || certLength <= 0 || certLength > static_cast<int>(kCertificateBufferSize))
     return kCertificateNotFound;
-  VendorLibrary vendor;
-  if (int rc = vendor.require({Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_EnumApplication,
-                               Fn::SKF_OpenApplication, Fn::SKF_EnumContainer,
-                               Fn::SKF_OpenContainer, Fn::SKF_ExportCertificate,
-                               Fn::SKF_CloseContainer, Fn::SKF_CloseApplication}))
+  SingleKey session;
+  if (int rc = session.open({Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_EnumApplication,
+                             Fn::SKF_OpenApplication, Fn::SKF_EnumContainer,
+                             Fn::SKF_OpenContainer, Fn::SKF_ExportCertificate,
+                             Fn::SKF_CloseContainer, Fn::SKF_CloseApplication}))
     return rc;
-  const skf::Api& api = vendor.api();
-  OpenKey key(api);
-  if (int rc = connectSingleDevice(api, key)) return rc;
+  const skf::Api& api = session.api();
+  OpenKey& key = session.key();
   key.leaveDeviceConnected();
 
   std::vector<std::string> containers;
-  if (key.openFirstApplication() != OpenKey::AppStep::Opened) {
-    LastError = kNoApplication;
-    return kCertificateNotFound;
-  }
-  if (!key.containerNames(&containers)) {
-    LastError = kNoContainer;
-    return kCertificateNotFound;
-  }
+  if (!containersOf(key, &containers, &LastError)) return kCertificateNotFound;
   const size_t wanted = static_cast<size_t>(certLength);
   for (const std::string& name : containers) {
     if (!key.openContainer(name)) continue;
@@ -126,14 +143,13 @@ int VaroDeviceBase_LM_GM3000::CertExists(unsigned char* cert, int certLength) {
 }
 
 int VaroDeviceBase_LM_GM3000::ChangePin(char* oldPin, char* newPin) {
-  VendorLibrary vendor;
-  if (int rc = vendor.require({Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_EnumApplication,
-                               Fn::SKF_OpenApplication, Fn::SKF_ChangePIN,
-                               Fn::SKF_CloseApplication}))
+  SingleKey session;
+  if (int rc = session.open({Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_EnumApplication,
+                             Fn::SKF_OpenApplication, Fn::SKF_ChangePIN,
+                             Fn::SKF_CloseApplication}))
     return rc;
-  const skf::Api& api = vendor.api();
-  OpenKey key(api);
-  if (int rc = connectSingleDevice(api, key)) return rc;
+  const skf::Api& api = session.api();
+  OpenKey& key = session.key();
   key.leaveDeviceConnected();
 
   skf::ULONG retries = kRetriesUnknown;

@@ -110,4 +110,33 @@ EncryptResult encryptSealRecord(const QByteArray& der, QByteArray* record) {
   return EncryptResult::Encrypted;
 }
 
+bool sealRecordWithReports(const QByteArray& der, bool reportCodecPath, SealIdentity* identity,
+                           QByteArray* record) {
+  switch (decodeSealIdentity(der, identity)) {
+    case DecodeResult::Decoded:
+      writeLog(QStringLiteral("Decode ASN OK"));
+      break;
+    case DecodeResult::CodecMissing:
+      if (reportCodecPath) {
+        writeLog(codecPath());
+        writeLog(QString::fromUtf8("动态库加载失败"));
+      }
+      return false;
+    case DecodeResult::NotASeal:
+      writeLog(QStringLiteral("Decode ASN Fail"));
+      return false;
+  }
+  switch (encryptSealRecord(der, record)) {
+    case EncryptResult::Encrypted:
+      return true;
+    case EncryptResult::ToolMissing:
+      writeLog(QStringLiteral("LOAD COMMON DLL Fail"));
+      return false;
+    case EncryptResult::Failed:
+      writeLog(QString::fromUtf8("加密失败"));
+      return false;
+  }
+  return false;
+}
+
 }  // namespace gm3000

@@ -57,4 +57,10 @@ enum class EncryptResult { Encrypted, ToolMissing, Failed };
 // encrypted with the tool library.
 EncryptResult encryptSealRecord(const QByteArray& der, QByteArray* record);
 
+// Decode and encrypt with the progress reports of both conversions: true
+// when identity and record are filled. reportCodecPath: a codec library
+// that does not load is reported with its path.
+bool sealRecordWithReports(const QByteArray& der, bool reportCodecPath, SealIdentity* identity,
+                           QByteArray* record);
+
 }  // namespace gm3000

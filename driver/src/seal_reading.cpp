@@ -32,6 +32,24 @@ QString textOf(const unsigned char* bytes, size_t n) {
   return QString::fromUtf8(reinterpret_cast<const char*>(bytes), int(used));
 }
 
+// The start of both forms of ReadSeal: the vendor library with what a seal
+// read calls.
+int loadForSealRead(VendorLibrary& vendor) {
+  writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000::ReadSeal"));
+  if (int rc = vendor.require({Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_DisConnectDev,
+                               Fn::SKF_EnumApplication, Fn::SKF_OpenApplication,
+                               Fn::SKF_CloseApplication, Fn::SKF_ReadFile}))
+    return rc;
+  writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 Load UK Library OK"));
+  return kOk;
+}
+
+// The seal's length, and its bytes when the caller gave a buffer.
+void handOut(const SealBytes& seal, unsigned char* out, int* outLength) {
+  if (outLength) *outLength = int(seal.bytes.size());
+  if (out && !seal.bytes.empty()) std::memcpy(out, seal.bytes.data(), seal.bytes.size());
+}
+
 }  // namespace
 
 namespace {
@@ -156,16 +174,9 @@ int VaroDeviceBase_LM_GM3000::ReadSealList(unsigned char* out, int* outLength) {
   return kOk;
 }
 
-
-
 int VaroDeviceBase_LM_GM3000::ReadSeal(char* sealId, unsigned char* out, int* outLength) {
-  writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000::ReadSeal"));
   VendorLibrary vendor;
-  if (int rc = vendor.require({Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_DisConnectDev,
-                               Fn::SKF_EnumApplication, Fn::SKF_OpenApplication,
-                               Fn::SKF_CloseApplication, Fn::SKF_ReadFile}))
-    return rc;
-  writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 Load UK Library OK"));
+  if (int rc = loadForSealRead(vendor)) return rc;
   std::vector<unsigned char> list(kSealListCapacity, 0);
   int listLength = kSealListCapacity;
   if (int rc = ReadSealList(list.data(), &listLength)) return rc;
@@ -184,21 +195,15 @@ int VaroDeviceBase_LM_GM3000::ReadSeal(char* sealId, unsigned char* out, int* ou
   SealBytes seal;
   if (!readSealChunks(api, key.application(), base, &seal)) return kSealReadFailed;
   key.closeAll();
-  if (outLength) *outLength = int(seal.bytes.size());
-  if (out && !seal.bytes.empty()) std::memcpy(out, seal.bytes.data(), seal.bytes.size());
+  handOut(seal, out, outLength);
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000::ReadSeal OK"));
   return kOk;
 }
 
 int VaroDeviceBase_LM_GM3000::ReadSeal(unsigned char* list, int listLength, char* sealId,
                                        unsigned char* out, int* outLength) {
-  writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000::ReadSeal"));
   VendorLibrary vendor;
-  if (int rc = vendor.require({Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_DisConnectDev,
-                               Fn::SKF_EnumApplication, Fn::SKF_OpenApplication,
-                               Fn::SKF_CloseApplication, Fn::SKF_ReadFile}))
-    return rc;
-  writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 Load UK Library OK"));
+  if (int rc = loadForSealRead(vendor)) return rc;
   // A list longer than the working buffer is refused, never cut.
   if (listLength > kListFormCapacity) return kSealReadFailed;
   unsigned char text[kListFormCapacity] = {};
@@ -223,8 +228,7 @@ int VaroDeviceBase_LM_GM3000::ReadSeal(unsigned char* list, int listLength, char
     SealBytes seal;
     if (!readSealChunks(api, key.application(), base, &seal)) return kSealReadFailed;
     if (seal.chunks == 0) continue;
-    if (outLength) *outLength = int(seal.bytes.size());
-    if (out && !seal.bytes.empty()) std::memcpy(out, seal.bytes.data(), seal.bytes.size());
+    handOut(seal, out, outLength);
     return kOk;
   }
   return kSealReadFailed;
