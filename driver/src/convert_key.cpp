@@ -47,14 +47,14 @@ bool onKey(const char* device, Step step) {
   return openByName(key, device) && step(vendor.api(), key.application());
 }
 
-// True when the key's index exists and lists nothing: what a conversion
-// that was cut short after creating it leaves behind.
+// True when the key's index exists and lists nothing ("[]", or still zero
+// bytes): what a conversion that was cut short after creating it leaves.
 bool indexIsEmpty(const skf::Api& api, skf::HANDLE app) {
   char text[kIndexSize + 1] = {};
   skf::ULONG got = kIndexSize;
   return api.SKF_ReadFile(app, kIndexName, 0, kIndexSize,
                           reinterpret_cast<unsigned char*>(text), &got) == skf::SAR_OK &&
-         std::strcmp(text, "[]") == 0;
+         (text[0] == 0 || std::strcmp(text, "[]") == 0);
 }
 
 // Creates the empty index. An empty index that is there already is taken

@@ -44,10 +44,14 @@ int loadForSealRead(VendorLibrary& vendor) {
   return kOk;
 }
 
-// The seal's length, and its bytes when the caller gave a buffer.
-void handOut(const SealBytes& seal, unsigned char* out, int* outLength) {
-  if (outLength) *outLength = int(seal.bytes.size());
-  if (out && !seal.bytes.empty()) std::memcpy(out, seal.bytes.data(), seal.bytes.size());
+// The seal's length, and its bytes when the caller gave a buffer. A caller
+// that gives its buffer's size is never written past it (kSealReadFailed).
+int handOut(const SealBytes& seal, unsigned char* out, int* outLength) {
+  const int size = int(seal.bytes.size());
+  if (out && outLength && *outLength > 0 && size > *outLength) return kSealReadFailed;
+  if (outLength) *outLength = size;
+  if (out && size > 0) std::memcpy(out, seal.bytes.data(), seal.bytes.size());
+  return kOk;
 }
 
 }  // namespace
@@ -195,7 +199,7 @@ int VaroDeviceBase_LM_GM3000::ReadSeal(char* sealId, unsigned char* out, int* ou
   SealBytes seal;
   if (!readSealChunks(api, key.application(), base, &seal)) return kSealReadFailed;
   key.closeAll();
-  handOut(seal, out, outLength);
+  if (int rc = handOut(seal, out, outLength)) return rc;
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000::ReadSeal OK"));
   return kOk;
 }
@@ -228,8 +232,7 @@ int VaroDeviceBase_LM_GM3000::ReadSeal(unsigned char* list, int listLength, char
     SealBytes seal;
     if (!readSealChunks(api, key.application(), base, &seal)) return kSealReadFailed;
     if (seal.chunks == 0) continue;
-    handOut(seal, out, outLength);
-    return kOk;
+    return handOut(seal, out, outLength);
   }
   return kSealReadFailed;
 }

@@ -126,8 +126,8 @@ class MovedAside {
 TEST_F(Conversion, KeyConversionKeepsTheOldFilesUntilTheSealIsWritten) {
   ASSERT_TRUE(keys_->writeThreeFileForm("OLD", seal_).ok());
   std::vector<std::string> files;
-  for (const std::string lib : {std::string("/sealstruct/libSesSealStru.so"),
-                                std::string("/VaroSupport/VaroCommon/ToolBench.so")}) {
+  for (const char* lib : {"/sealstruct/libSesSealStru.so",
+                          "/VaroSupport/VaroCommon/ToolBench.so"}) {
     MovedAside aside(std::string(varo::kInstallRoot) + lib);
     ASSERT_TRUE(aside.ok());
     char device[] = "OLD";
@@ -158,6 +158,28 @@ TEST_F(Conversion, KeyConversionKeepsTheOldFilesUntilTheSealIsWritten) {
   EXPECT_EQ(converter_.ConvertSealFormat(device), 0);
   ASSERT_EQ(driver->ReadSealList(list.data(), &length), 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(list.data()), size_t(length)), before);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Conversion, ConversionCutShortIsTakenOver) {
+  ASSERT_TRUE(keys_->writeThreeFileForm("OLD", seal_).ok());
+  char device[] = "OLD";
+  for (const char* index : {"", "[]"}) {
+    ASSERT_TRUE(keys_->putFile("OLD", "SEALINDEX", varo::testing::indexRecord(index)).ok());
+    ASSERT_EQ(converter_.ConvertSealFormat(device), 1) << index;
+    ASSERT_TRUE(keys_->deleteFile("OLD", "SEALINDEX").ok());
+    ASSERT_TRUE(keys_->writeThreeFileForm("OLD", seal_).ok());
+  }
+  // An index that lists a seal is not touched.
+  const std::string listed = "[" + varo::testing::indexEntry("X", "Other", "1") + "]";
+  ASSERT_TRUE(keys_->putFile("OLD", "SEALINDEX", varo::testing::indexRecord(listed)).ok());
+  EXPECT_EQ(converter_.ConvertSealFormat(device), 0);
+  Bytes index;
+  ASSERT_TRUE(keys_->getFile("OLD", "SEALINDEX", &index).ok());
+  EXPECT_EQ(index, varo::testing::indexRecord(listed));
 }
 
 }  // namespace

@@ -164,6 +164,12 @@ TEST_F(SealStore, ChunksReadBackWithinTheirLimits) {
   EXPECT_EQ(readSeal("bad", &seal), 0x1010);
   EXPECT_EQ(readSeal("huge", &seal), 0x1010);
   EXPECT_EQ(readSeal("bi", &seal), 0x1009);
+  // A buffer whose given size is too small is refused, not overrun.
+  char id[] = "big";
+  Bytes small(100, 0xEE);
+  int length = 100;
+  EXPECT_EQ(driver_->ReadSeal(id, small.data(), &length), 0x1010);
+  EXPECT_EQ(small, Bytes(100, 0xEE));
   EXPECT_EQ(driver_->ReadSeal(nullptr, nullptr, nullptr), 0x1009);
 }
 

@@ -63,7 +63,9 @@ class WriteFaults : public ::testing::Test {
     const bool reached = keys_->listFaults().empty();
     keys_->clearFaults();
     if (!reached) return Outcome::NotReached;
-    if (crash) EXPECT_TRUE(ended) << function << " skip " << skip;
+    if (crash) {
+      EXPECT_TRUE(ended) << function << " skip " << skip;
+    }
     return crash ? Outcome::Crashed : Outcome::Failed;
   }
 

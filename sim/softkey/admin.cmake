@@ -4,6 +4,7 @@ target_include_directories(varo_softkey_admin PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}
 target_link_libraries(varo_softkey_admin PUBLIC varo_common PRIVATE varo_softkey_store varo_pki)
 
 # The softkey command.
-add_executable(softkey cli/softkey_main.cpp)
-target_link_libraries(softkey PRIVATE varo_softkey_admin)
+add_executable(softkey cli/softkey_main.cpp cli/convert_key.cpp)
+# convert runs the installed key driver, loaded by its path.
+target_link_libraries(softkey PRIVATE varo_softkey_admin varo_driver_interface)
 install(TARGETS softkey RUNTIME DESTINATION bin)

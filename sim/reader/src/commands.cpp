@@ -17,6 +17,13 @@ const Command kCommands[] = {
     {"sign", "ID DOCUMENT OUT", "sign DOCUMENT with seal ID; signature DER to OUT", runSign},
     {"inspect", "SIGNATURE [PICTURE]", "fields of a signature; its seal picture to PICTURE",
      runInspect},
+    {"cancel", "SIGNATURE", "may the signature be removed (its signer's key attached)", runCancel},
+    {"key-info", "[UKTYPE] [STANDARD]", "the attached key's id and certificate (key-info plug-in)",
+     runKeyInfo, false},
+    {"key-seals", "", "the seals on the attached keys (offline seal-list plug-in)", runKeySeals,
+     false},
+    {"online-seals", "TOKEN [IP] [MAC]", "the seals a seal server offers (online plug-in)",
+     runOnlineSeals, false},
 };
 }  // namespace
 

@@ -10,7 +10,8 @@ struct Command {
   const char* name;
   const char* arguments;  // usage text after the name
   const char* summary;
-  int (*run)(Context&);  // returns an Exit status
+  int (*run)(Context&);       // returns an Exit status
+  bool needsProvider = true;  // false: runs without loading the provider
 };
 
 // All commands, in the order the usage lists them.
@@ -28,5 +29,9 @@ int runSealImage(Context&);
 int runVerify(Context&);
 int runSign(Context&);
 int runInspect(Context&);
+int runCancel(Context&);
+int runKeyInfo(Context&);
+int runKeySeals(Context&);
+int runOnlineSeals(Context&);
 
 }  // namespace reader

@@ -62,9 +62,10 @@ int main(int argc, char** argv) {
   }
 
   reader::Output out(json);
-  varo::LoadedLibrary provider(providerPath);
+  // A command that does not use the provider runs without loading it.
+  varo::LoadedLibrary provider(command->needsProvider ? providerPath : std::string());
   int status;
-  if (!provider.isLoaded()) {
+  if (command->needsProvider && !provider.isLoaded()) {
     out.error(QString("cannot load the provider %1: %2")
                   .arg(QString::fromStdString(providerPath),
                        QString::fromStdString(provider.errorString())));

@@ -27,6 +27,14 @@ void Output::field(const QString& key, qint64 value) {
     printLine(stdout, key + ": " + QString::number(value));
 }
 
+void Output::field(const QString& key, const QJsonArray& items) {
+  if (json_)
+    object_[key] = items;
+  else
+    printLine(stdout,
+              key + ": " + QString::fromUtf8(QJsonDocument(items).toJson(QJsonDocument::Compact)));
+}
+
 void Output::error(const QString& message) {
   if (json_)
     object_["error"] = message;

@@ -2,6 +2,7 @@
 // command's arguments and the output (readable lines or one JSON object).
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
@@ -29,6 +30,8 @@ class Output {
   bool json() const { return json_; }
   void field(const QString& key, const QString& value);
   void field(const QString& key, qint64 value);
+  // A list: one compact JSON line (readable) or a JSON array (JSON).
+  void field(const QString& key, const QJsonArray& items);
   // A failure: the message goes to stderr (readable) or "error" (JSON).
   void error(const QString& message);
   // The result code of the provider call that decided the outcome.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "varo/install_root.h"
+#include "varo/temp_key_store.h"
 
 namespace {
 
@@ -116,6 +117,28 @@ TEST(OesReader, FailuresExitNonZeroWithAReason) {
   ReaderRun json = reader({"--json", "--provider", "/nonexistent/liboesprovider.so", "info"});
   EXPECT_EQ(json.status, 3);
   EXPECT_TRUE(json.json()["error"].toString().contains("cannot load"));
+}
+
+// key-info needs no provider: the installed plug-in reads the software key
+// of a temporary store.
+TEST(OesReader, KeyInfoShowsTheKeysSerialAndSubject) {
+  varo::testing::TempKeyStore store("reader-keys");
+  ASSERT_TRUE(store.ok());
+  varo::softkey::KeySetup setup;
+  setup.serial = "READER0001";
+  ASSERT_TRUE(store->createKey("KEY01", setup).ok());
+  varo::softkey::CertificateRequest request;
+  request.subjectDn = "CN=Reader Key,O=Varo";
+  ASSERT_TRUE(store->generateContainer("KEY01", "SM2", request).ok());
+
+  ReaderRun run = reader({"--provider", "/nonexistent/liboesprovider.so", "key-info"});
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_TRUE(run.out.contains("key id: READER0001\n")) << run.out.toStdString();
+  EXPECT_TRUE(run.out.contains("CN=Reader Key")) << run.out.toStdString();
+
+  ReaderRun refused = reader({"--json", "key-info", "LM_GM3000", "3"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.json()["error"].toString(), QString::fromUtf8("ERROR:错误的印章标准"));
 }
 
 }  // namespace

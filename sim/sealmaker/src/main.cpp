@@ -15,6 +15,7 @@
 
 #include "varo/pki.h"
 #include "varo/sealmaker.h"
+#include "varo/softkey_admin.h"
 
 namespace {
 
@@ -25,7 +26,9 @@ const char kUsage[] =
     "                 [--created T] [--iid ES] [--version 2]\n"
     "                 [--picture FILE --picture-type png --width W --height H]\n"
     "                 --signer-cert DER [--signer-cert DER ...]\n"
-    "                 --maker-cert DER --maker-key DER -o OUT.der\n"
+    "                 --maker-cert DER --maker-key DER [-o OUT.der]\n"
+    "                 [--store-old DEVICE [--key-store DIR]]\n"
+    "       sealmaker --seal SEAL.der --store-old DEVICE [--key-store DIR]\n"
     "       sealmaker --new-maker DIR [--maker-name NAME]\n"
     "       sealmaker --help\n"
     "\n"
@@ -33,8 +36,13 @@ const char kUsage[] =
     "--valid-to). Without --picture the seal carries a drawn PNG (a red ring\n"
     "with the name) and a display size of 40 x 40. --new-maker writes\n"
     "DIR/maker.key.der (PKCS#8, mode 0600) and DIR/maker.cert.der, a fresh SM2\n"
-    "key and its self-signed certificate. Exit status 0 on success, 1 when\n"
-    "the seal cannot be made, 2 on a usage error.\n";
+    "key and its self-signed certificate.\n"
+    "--store-old DEVICE stores the seal made (or the DER given with --seal) on\n"
+    "the software key DEVICE in the old three-file form (\"PIC1\", \"PIC2\",\n"
+    "\"PIC3\"); the key store is --key-store DIR, else $VARO_SOFTKEY_DIR, else\n"
+    "the installed default. A seal is made with -o, --store-old or both.\n"
+    "Exit status 0 on success, 1 when the seal cannot be made or stored, 2 on\n"
+    "a usage error.\n";
 
 constexpr int kUsageError = 2;
 constexpr int kFailure = 1;
@@ -89,16 +97,32 @@ int newMaker(const std::string& dir, const std::string& name) {
   return 0;
 }
 
+// Stores the seal on a software key in the old three-file form.
+int storeOld(const std::string& device, const std::string& keyStore, const Bytes& seal) {
+  varo::softkey::SoftKeyStore store(
+      keyStore.empty() ? varo::softkey::SoftKeyStore::defaultDirectory() : keyStore);
+  const varo::softkey::AdminResult stored = store.writeThreeFileForm(device, seal);
+  if (!stored) {
+    std::cerr << "sealmaker: cannot store the seal on the key " << device << " in "
+              << store.directory() << ": " << stored.error << "\n";
+    return kFailure;
+  }
+  std::cout << "stored on the key " << device << " (" << store.directory()
+            << ") as PIC1, PIC2, PIC3\n";
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::map<std::string, std::string> opts;
   std::vector<std::string> signerCertPaths;
   static const char* const kWithValue[] = {
-      "--name",         "--id",      "--type",      "--valid-from",  "--valid-to",
-      "--vid",          "--created", "--iid",       "--version",     "--picture",
-      "--picture-type", "--width",   "--height",    "--signer-cert", "--maker-cert",
-      "--maker-key",    "-o",        "--new-maker", "--maker-name"};
+      "--name",         "--id",       "--type",      "--valid-from",  "--valid-to",
+      "--vid",          "--created",  "--iid",       "--version",     "--picture",
+      "--picture-type", "--width",    "--height",    "--signer-cert", "--maker-cert",
+      "--maker-key",    "-o",         "--new-maker", "--maker-name",  "--store-old",
+      "--seal",         "--key-store"};
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -120,8 +144,19 @@ int main(int argc, char** argv) {
     return newMaker(opts["--new-maker"],
                     opts.count("--maker-name") ? opts["--maker-name"] : "Seal Maker");
 
-  for (const char* required : {"--name", "--id", "--vid", "--maker-cert", "--maker-key", "-o"})
+  const bool store = opts.count("--store-old") > 0;
+  if (opts.count("--key-store") && !store) return usageError("--key-store goes with --store-old");
+  if (opts.count("--seal")) {
+    if (!store) return usageError("--seal goes with --store-old");
+    Bytes seal;
+    if (!readFile(opts["--seal"], &seal) || seal.empty())
+      return usageError("cannot read the seal " + opts["--seal"]);
+    return storeOld(opts["--store-old"], opts["--key-store"], seal);
+  }
+
+  for (const char* required : {"--name", "--id", "--vid", "--maker-cert", "--maker-key"})
     if (!opts.count(required)) return usageError(std::string(required) + " is required");
+  if (!opts.count("-o") && !store) return usageError("-o or --store-old is required");
   if (signerCertPaths.empty()) return usageError("--signer-cert is required");
 
   varo::sealmaker::SealSpec spec;
@@ -171,10 +206,11 @@ int main(int argc, char** argv) {
     std::cerr << "sealmaker: " << error << "\n";
     return kFailure;
   }
-  if (!writeFile(opts["-o"], seal, 0644)) {
+  if (opts.count("-o") && !writeFile(opts["-o"], seal, 0644)) {
     std::cerr << "sealmaker: cannot write " << opts["-o"] << "\n";
     return kFailure;
   }
-  std::cout << "seal " << spec.esID << " (" << seal.size() << " bytes): " << opts["-o"] << "\n";
-  return 0;
+  std::cout << "seal " << spec.esID << " (" << seal.size() << " bytes)"
+            << (opts.count("-o") ? ": " + opts["-o"] : "") << "\n";
+  return store ? storeOld(opts["--store-old"], opts["--key-store"], seal) : 0;
 }

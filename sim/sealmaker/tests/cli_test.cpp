@@ -11,6 +11,7 @@
 #include "varo/der.h"
 #include "varo/pki.h"
 #include "varo/sealmaker.h"
+#include "varo/softkey_admin.h"
 
 namespace {
 
@@ -86,6 +87,44 @@ TEST_F(SealmakerCli, WritesASignedSealAndReportsBadUse) {
   EXPECT_TRUE(varo::pki::verifyMessage(cert.get(), varo::ByteSpan(content.data(), content.size()),
                                        varo::ByteSpan(signature.data(), signature.size())));
   EXPECT_NE(std::string(seal.begin(), seal.end()).find("XX"), std::string::npos);
+}
+
+// The seal's bytes as a reader of the old three-file form joins them: the
+// payloads of PIC1, PIC2 and PIC3, each after its 8-byte length header.
+std::vector<uint8_t> threeFileSeal(varo::softkey::SoftKeyStore& store, const std::string& key) {
+  std::vector<uint8_t> seal;
+  for (const char* name : {"PIC1", "PIC2", "PIC3"}) {
+    varo::softkey::Bytes file;
+    if (!store.getFile(key, name, &file).ok() || file.size() < 8) return {};
+    const size_t n = file[0] | file[1] << 8 | file[2] << 16 | size_t(file[3]) << 24;
+    if (n > file.size() - 8) return {};
+    seal.insert(seal.end(), file.begin() + 8, file.begin() + 8 + long(n));
+  }
+  return seal;
+}
+
+TEST_F(SealmakerCli, StoresTheMadeOrAGivenSealOnASoftwareKeyInTheOldForm) {
+  const std::string keys = (dir_ / "keys").string(), out = (dir_ / "seal.der").string(),
+                    at = " --key-store " + keys;
+  varo::softkey::SoftKeyStore store(keys);
+  ASSERT_TRUE(store.createKey("K1").ok() && store.createKey("K2").ok());
+  struct Case {
+    std::string args;
+    int status;
+  } cases[] = {
+      {common() + " -o " + out + " --store-old K1" + at, 0},
+      {"--seal " + out + " --store-old K2" + at, 0},
+      {common() + " --store-old NOKEY" + at, 1},
+      {"--seal " + out + " --store-old NOKEY" + at, 1},
+      {"--seal " + (dir_ / "missing.der").string() + " --store-old K2" + at, 2},
+      {"--seal " + out, 2},  // stored nowhere
+      {common() + at, 2},    // a key store, but no key and no output
+  };
+  for (const Case& c : cases) EXPECT_EQ(run(c.args), c.status) << c.args;
+  const auto seal = readAll(out);
+  ASSERT_FALSE(seal.empty());
+  EXPECT_EQ(threeFileSeal(store, "K1"), seal);
+  EXPECT_EQ(threeFileSeal(store, "K2"), seal);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "handler.h"
 
+#include "key_seals.h"
 #include "output_files.h"
 #include "pin_source.h"
 #include "policy.h"
@@ -63,11 +64,35 @@ std::string Handler::onlineState() const {
   return "{\"COM\":\"0\",\"STATE\":\"ONLINE\"}";
 }
 
+std::optional<std::vector<SealEntry>> Handler::seals(bool withDer, std::string* why) const {
+  if (!config_.sealDir.empty()) {
+    auto seals = loadSeals(config_.sealDir, log_);
+    if (!seals) *why = "seal index " + config_.sealDir + "/" + kIndexFileName + " unreadable";
+    return seals;
+  }
+  auto seals = listKeySeals(log_, why);
+  if (!seals || !withDer) return seals;
+  // A seal that cannot be read is left out, as if it were not listed.
+  std::vector<SealEntry> readable;
+  for (SealEntry& seal : *seals) {
+    std::string unread;
+    if (auto der = readKeySeal(seal.identifier, &unread)) {
+      seal.der = std::move(*der);
+      readable.push_back(std::move(seal));
+    } else {
+      log_.write("seal \"" + seal.identifier + "\" cannot be read: " + unread);
+    }
+  }
+  return readable;
+}
+
 std::string Handler::writeSealList() const {
-  auto seals = loadSeals(config_.sealDir, log_);
+  std::string why;
+  auto seals = this->seals(false, &why);
   if (!seals) {
-    log_.write("COM 1: seal index " + config_.sealDir + "/" + kIndexFileName + " unreadable");
-    return error("seal index unreadable");
+    log_.write("COM 1: " + why);
+    return error(config_.sealDir.empty() ? "seals of the keys unavailable"
+                                         : "seal index unreadable");
   }
   const std::string json = sealListJson(*seals);
   // The provider reads at most this much: a longer list would reach the
@@ -98,8 +123,12 @@ void Handler::recordReport(const std::string& request) const {
 }
 
 std::string Handler::writeSealFiles() const {
-  auto seals = loadSeals(config_.sealDir, log_);
-  if (!seals) return error("seal index unreadable");
+  std::string why;
+  auto seals = this->seals(true, &why);
+  if (!seals) {
+    log_.write("COM 12: " + why);
+    return error("seals unavailable");
+  }
   size_t written = 0;
   for (const auto& s : *seals) {
     if (replaceFile(sealFilePath(s.identifier), s.der))
@@ -114,8 +143,12 @@ std::string Handler::writeSealFiles() const {
 }
 
 std::string Handler::writePictureFiles() const {
-  auto seals = loadSeals(config_.sealDir, log_);
-  if (!seals) return error("seal index unreadable");
+  std::string why;
+  auto seals = this->seals(true, &why);
+  if (!seals) {
+    log_.write("COM 13: " + why);
+    return error("seals unavailable");
+  }
   SealCodec codec(config_.codecPath);
   if (!codec.usable()) {
     log_.write("COM 13: seal codec " + config_.codecPath + " not usable: " + codec.error());

@@ -18,10 +18,13 @@ namespace {
 constexpr int kDefaultPort = 9990;
 
 const char kUsage[] =
-    "usage: varo-signd --seal-dir DIR [--port N] [--log FILE] [--policy FILE]\n"
+    "usage: varo-signd [--seal-dir DIR] [--port N] [--log FILE] [--policy FILE]\n"
     "                  [--pin-file FILE] [--codec LIBRARY]\n"
     "  --seal-dir DIR   seal DER files listed by DIR/index.txt\n"
-    "                   (lines: FILE<TAB>SEALID[<TAB>SEALNAME[<TAB>STANDARD]])\n"
+    "                   (lines: FILE<TAB>SEALID[<TAB>SEALNAME[<TAB>STANDARD]]);\n"
+    "                   without it: the seals on the attached keys, listed by the\n"
+    "                   installed offline seal-list plug-in and read through the\n"
+    "                   installed key driver\n"
     "  --port N         TCP port on 127.0.0.1 (default 9990; 0 picks a free one)\n"
     "  --log FILE       append the log to FILE (default: standard error)\n"
     "  --policy FILE    answers to seal-standing queries, lines IDENTIFIER<TAB>ERR_NAME\n"
@@ -62,6 +65,10 @@ int parseOptions(int argc, char** argv, Options* options) {
     }
     const char* value = argv[++i];
     if (arg == "--seal-dir") {
+      if (!*value) {
+        std::fprintf(stderr, "varo-signd: --seal-dir needs a directory\n%s", kUsage);
+        return 2;
+      }
       options->handler.sealDir = value;
     } else if (arg == "--port") {
       if (!parsePort(value, &options->port)) {
@@ -80,10 +87,6 @@ int parseOptions(int argc, char** argv, Options* options) {
       std::fprintf(stderr, "varo-signd: unknown option %s\n%s", arg.c_str(), kUsage);
       return 2;
     }
-  }
-  if (options->handler.sealDir.empty()) {
-    std::fprintf(stderr, "varo-signd: --seal-dir is required\n%s", kUsage);
-    return 2;
   }
   return 0;
 }
@@ -121,7 +124,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   log.write("started on 127.0.0.1:" + std::to_string(server.port()) + ", seals from " +
-            options.handler.sealDir);
+            (options.handler.sealDir.empty() ? std::string("the attached keys")
+                                             : options.handler.sealDir));
   std::printf("varo-signd listening on 127.0.0.1:%d\n", server.port());
   std::fflush(stdout);
   server.run();

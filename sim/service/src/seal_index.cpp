@@ -18,14 +18,6 @@ std::vector<std::string> splitOn(const std::string& s, char sep) {
   return parts;
 }
 
-// Values go into JSON unescaped: printable ASCII or UTF-8, no quote, no
-// backslash, no control character.
-bool jsonSafe(const std::string& s) {
-  for (unsigned char c : s)
-    if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') return false;
-  return true;
-}
-
 std::optional<std::string> readSealFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
@@ -81,6 +73,12 @@ std::optional<SealEntry> parseLine(const std::string& directory, const std::stri
 }
 
 }  // namespace
+
+bool jsonSafe(const std::string& s) {
+  for (unsigned char c : s)
+    if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') return false;
+  return true;
+}
 
 bool safeIdentifier(const std::string& identifier) {
   if (identifier.empty() || identifier.size() > kMaxIdentifier || identifier == "." ||

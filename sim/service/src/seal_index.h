@@ -34,6 +34,10 @@ struct SealEntry {
   std::string der;
 };
 
+// True for a value that may go into the seal list unescaped: printable
+// ASCII or UTF-8 without double quote, backslash or control character.
+bool jsonSafe(const std::string& value);
+
 // True for an identifier that may name a file under /tmp and stand in JSON:
 // 1 to 99 bytes without control characters, "/", double quote or backslash,
 // and neither "." nor "..".

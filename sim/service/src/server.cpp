@@ -79,26 +79,38 @@ Server::~Server() {
   if (listenFd_ >= 0) ::close(listenFd_);
 }
 
-bool Server::listen(int port) {
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+bool Server::listen(const std::string& address, int port) {
+  const std::string where = address + ":" + std::to_string(port);
+  sockaddr_storage addr{};
+  socklen_t len = 0;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
+  if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(port));
+    len = sizeof(*v4);
+  } else if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<uint16_t>(port));
+    len = sizeof(*v6);
+  } else {
+    log_.write("cannot listen on " + where + ": not a numeric address");
+    return false;
+  }
+  listenFd_ = ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listenFd_ < 0) {
     log_.write(std::string("cannot create a socket: ") + std::strerror(errno));
     return false;
   }
   int on = 1;
   ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  socklen_t len = sizeof(addr);
   if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
       ::listen(listenFd_, 16) != 0 ||
       ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    log_.write("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno));
+    log_.write("cannot listen on " + where + ": " + std::strerror(errno));
     return false;
   }
-  port_ = ntohs(addr.sin_port);
+  port_ = ntohs(addr.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
   return true;
 }
 

@@ -1,12 +1,13 @@
-// The listening side: 127.0.0.1, one request per connection, a bounded
-// request, the reply, then close. Runs until stop() is called from a signal
-// handler (SIGTERM, SIGINT).
+// The listening side: a numeric address (127.0.0.1 for the signing
+// service), one request per connection, a bounded request, the reply, then
+// close. Runs until stop() is called from a signal handler (SIGTERM, SIGINT).
 #pragma once
 
 #include <csignal>
+#include <optional>
 #include <string>
 
-#include "handler.h"
+#include "request_handler.h"
 #include "service_log.h"
 
 namespace signd {
@@ -21,15 +22,16 @@ struct ServerLimits {
 
 class Server {
  public:
-  Server(const Handler& handler, const ServiceLog& log, ServerLimits limits = ServerLimits())
+  Server(const RequestHandler& handler, const ServiceLog& log, ServerLimits limits = ServerLimits())
       : handler_(handler), log_(log), limits_(limits) {}
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Binds and listens; false with a log line on failure. port 0 picks a
-  // free port; port() tells which.
-  bool listen(int port);
+  // Binds and listens on a numeric IPv4 or IPv6 address; false with a log
+  // line on failure. port 0 picks a free port; port() tells which.
+  bool listen(const std::string& address, int port);
+  bool listen(int port) { return listen("127.0.0.1", port); }
   int port() const { return port_; }
   // Serves connections until a stop is requested.
   void run();
@@ -42,7 +44,7 @@ class Server {
   // or nothing arrived.
   std::optional<std::string> readRequest(int fd, bool* tooLarge);
 
-  const Handler& handler_;
+  const RequestHandler& handler_;
   const ServiceLog& log_;
   ServerLimits limits_;
   int listenFd_ = -1;

@@ -269,7 +269,7 @@ TEST_F(SigndTest, DefaultPortIs9990AndBadOptionsAreRefused) {
     int status;
   } cases[] = {
       {{"--help"}, 0},
-      {{}, 2},
+      {{"--seal-dir", ""}, 2},
       {{"--seal-dir"}, 2},
       {{"--seal-dir", dir_, "--port", "70000"}, 2},
       {{"--seal-dir", dir_, "--port", "12x"}, 2},

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "convert_key.h"
 #include "varo/softkey_admin.h"
 
 using varo::softkey::AdminResult;
@@ -61,6 +62,9 @@ Files
                               store the seal DER in the old form "PIC1", "PIC2",
                               "PIC3" (8-byte length header + part each; parts
                               are the sizes of the first two, default thirds)
+  convert NAME                let the installed key driver turn the old form
+                              into a seal index holding the seal (it keeps the
+                              old files until the seal is written)
 
 Fault rules (file "faults" of the store)
   fault add FUNCTION CODE [--name N] [--count C] [--skip S] [--exit]
@@ -158,6 +162,7 @@ class Cli {
     if ((cmd == "list-files" || cmd == "files") && n(2)) return files();
     if (cmd == "delete" && n(3)) return report(s_.deleteFile(p[1], p[2], app()));
     if (cmd == "three-file" && n(3)) return threeFile();
+    if (cmd == "convert" && n(2)) return convert();
     if (cmd == "fault" && p.size() >= 2) return fault();
     return usage(cmd.empty() ? "no command given" : "unknown command or wrong arguments: " + cmd);
   }
@@ -338,6 +343,16 @@ class Cli {
     rule.skip = uint32_t(skip);
     rule.exitProcess = a_.flags.count("--exit") > 0;
     return report(s_.addFault(rule));
+  }
+
+  int convert() {
+    std::string error;
+    const int rc = softkey_cli::convertWithDriver(s_.directory(), a_.positional[1], &error);
+    if (rc < 0) return failure(error);
+    if (rc == 1) return 0;
+    std::cerr << "softkey: the driver did not convert " << a_.positional[1]
+              << " (no old seal, an index already there, or a step failed; the key is unchanged)\n";
+    return 1;
   }
 
   const Args& a_;

@@ -58,8 +58,10 @@ DaemonProcess::DaemonProcess(const std::string& program, const std::vector<std::
     line.push_back(c);
   }
   ::close(fds[0]);
-  const std::string prefix = "varo-signd listening on 127.0.0.1:";
-  if (line.rfind(prefix, 0) == 0) port_ = std::atoi(line.c_str() + prefix.size());
+  // "<program> listening on <address>:<port>"; the port follows the last ":".
+  const size_t colon = line.rfind(':');
+  if (line.find(" listening on ") != std::string::npos && colon != std::string::npos)
+    port_ = std::atoi(line.c_str() + colon + 1);
 }
 
 DaemonProcess::~DaemonProcess() {

@@ -52,6 +52,9 @@ bool FakeService::start(unsigned short port) {
     ::close(fd);
     return false;
   }
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
   listenFd_ = fd;
   stopping_ = false;
   thread_ = std::thread(&FakeService::serve, this);

@@ -1,5 +1,5 @@
-// A service program (varo-signd) as a child process of a test, and a client
-// for one request on a fresh connection.
+// A service program (varo-signd, varo-sealserver) as a child process of a
+// test, and a client for one request on a fresh connection.
 #pragma once
 
 #include <sys/types.h>
@@ -13,7 +13,8 @@ namespace varo::testing {
 class DaemonProcess {
  public:
   // Starts program with args, in a session of its own (no controlling
-  // terminal), and waits for its "listening" line (at most 5 s).
+  // terminal), and waits for its line "<program> listening on
+  // <address>:<port>" (at most 5 s).
   DaemonProcess(const std::string& program, const std::vector<std::string>& args);
   ~DaemonProcess();
   DaemonProcess(const DaemonProcess&) = delete;

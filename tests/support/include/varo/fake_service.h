@@ -47,9 +47,11 @@ class FakeService {
   FakeService(const FakeService&) = delete;
   FakeService& operator=(const FakeService&) = delete;
 
-  // Binds and starts answering; false when the port cannot be bound.
+  // Binds and starts answering; false when the port cannot be bound. Port 0
+  // picks a free port; port() tells which.
   bool start(unsigned short port = kDefaultPort);
   void stop();
+  unsigned short port() const { return port_; }
 
   // Requests containing pattern get reply; rules are tried in the order
   // added. Without a matching rule the default reply is used (initially an
@@ -80,6 +82,7 @@ class FakeService {
   FakeReply default_ = FakeReply::of("");
   std::vector<std::string> requests_;
   int listenFd_ = -1;
+  unsigned short port_ = 0;
   int wakeFds_[2] = {-1, -1};
   std::atomic<bool> stopping_{false};
   std::thread thread_;
