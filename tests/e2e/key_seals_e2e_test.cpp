@@ -1,8 +1,9 @@
-// The seals on a key reach the reader: a seal stored on a software key in
-// the old three-file form by sealmaker is listed by varo-signd in its default
-// mode (offline seal-list plug-in, key driver), fetched, signed with and
-// verified through the installed provider with oes-reader, as an integrator
-// runs them.
+// The seals on a key reach the reader: a seal stored on a software key by
+// sealmaker (in the old three-file form, through the driver's WriteSeal, or
+// in the old form and then converted on the key by softkey convert) is
+// listed by varo-signd in its default mode (offline seal-list plug-in, key
+// driver), fetched, signed with and verified through the installed provider
+// with oes-reader, as an integrator runs them.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -46,7 +48,7 @@ ToolRun reader(const QStringList& args) {
   return run("oes-reader", args);
 }
 
-class KeySeals : public ::testing::Test {
+class KeySeals : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.ok() && keys_.ok());
@@ -80,8 +82,9 @@ class KeySeals : public ::testing::Test {
         run("sealmaker", {"--name", "Key Seal", "--id", qs(identifier_), "--type", "1", "--vid",
                           "TEST", "--signer-cert", qs(path("signer.der")), "--maker-cert",
                           maker + "/maker.cert.der", "--maker-key", maker + "/maker.key.der", "-o",
-                          qs(path("seal.der")), "--store-old", kDevice});
+                          qs(path("seal.der"))});
     ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    storeSeal(GetParam());
     seal_ = readFile(path("seal.der"));
     files_.track("/tmp/" + varo::testing::pictureDigestText(varo::ByteSpan(seal_)) + ".pic");
     std::ofstream(path("pin")) << "12345678\n";
@@ -97,6 +100,22 @@ class KeySeals : public ::testing::Test {
     oldTmpdir_ ? setenv("TMPDIR", oldTmpdir_->c_str(), 1) : unsetenv("TMPDIR");
   }
 
+  // Puts seal.der on the key: "--store-old", "--store", or "convert" (the
+  // old form, then converted on the key by the driver).
+  void storeSeal(const std::string& how) {
+    const QString option = how == "--store" ? "--store" : "--store-old";
+    const ToolRun stored = run("sealmaker", {"--seal", qs(path("seal.der")), option, kDevice,
+                                             "--key-store", qs(keys_.directory())});
+    ASSERT_EQ(stored.status, 0) << stored.err.toStdString();
+    if (how != "convert") return;
+    const ToolRun converted = run("softkey", {"--store", qs(keys_.directory()), "convert", kDevice});
+    ASSERT_EQ(converted.status, 0) << converted.err.toStdString();
+    std::vector<std::string> files;
+    ASSERT_TRUE(keys_->listFiles(kDevice, &files).ok());
+    EXPECT_EQ(std::count(files.begin(), files.end(), "PIC1"), 0);
+    EXPECT_EQ(std::count(files.begin(), files.end(), "SEALINDEX"), 1);
+  }
+
   static QString qs(const std::string& s) { return QString::fromStdString(s); }
   std::string path(const std::string& name) const { return dir_.file(name); }
   std::string log() const { return readFile(path("signd.log")); }
@@ -109,7 +128,7 @@ class KeySeals : public ::testing::Test {
   std::unique_ptr<varo::testing::DaemonProcess> service_;
 };
 
-TEST_F(KeySeals, TheKeysSealIsListedFetchedSignedWithAndVerified) {
+TEST_P(KeySeals, TheKeysSealIsListedFetchedSignedWithAndVerified) {
   const ToolRun listed = reader({"seals"});
   ASSERT_EQ(listed.status, 0) << listed.err.toStdString() << log();
   EXPECT_TRUE(listed.out.contains(("seal 1: " + sealId_ + " (Key Seal)\n").c_str()))
@@ -141,7 +160,9 @@ TEST_F(KeySeals, TheKeysSealIsListedFetchedSignedWithAndVerified) {
   EXPECT_EQ(answer["seals"].toArray(), QJsonArray{expected}) << plugin.out.toStdString();
 }
 
-TEST_F(KeySeals, AnUnreadableSealIsNotServedAndADetachedKeyListsNothing) {
+using KeySealsOldForm = KeySeals;
+
+TEST_P(KeySealsOldForm, AnUnreadableSealIsNotServedAndADetachedKeyListsNothing) {
   ASSERT_EQ(reader({"seals"}).status, 0);  // the driver keeps its copy of the seal now
   const std::string copy =
       std::string(varo::kInstallRoot) + varo::kSealStoreDirectory + identifier_ + ".dat";
@@ -161,5 +182,9 @@ TEST_F(KeySeals, AnUnreadableSealIsNotServedAndADetachedKeyListsNothing) {
   EXPECT_EQ(readFile("/tmp/varo.list"), "[]");
   EXPECT_TRUE(varo::testing::ask(service_->port(), "{\"COM\":\"0\"}").has_value());
 }
+
+INSTANTIATE_TEST_SUITE_P(StoredEachWay, KeySeals,
+                         ::testing::Values("--store-old", "--store", "convert"));
+INSTANTIATE_TEST_SUITE_P(OldForm, KeySealsOldForm, ::testing::Values("--store-old"));
 
 }  // namespace

@@ -15,7 +15,7 @@
 
 #include "varo/pki.h"
 #include "varo/sealmaker.h"
-#include "varo/softkey_admin.h"
+#include "store_on_key.h"
 
 namespace {
 
@@ -27,8 +27,8 @@ const char kUsage[] =
     "                 [--picture FILE --picture-type png --width W --height H]\n"
     "                 --signer-cert DER [--signer-cert DER ...]\n"
     "                 --maker-cert DER --maker-key DER [-o OUT.der]\n"
-    "                 [--store-old DEVICE [--key-store DIR]]\n"
-    "       sealmaker --seal SEAL.der --store-old DEVICE [--key-store DIR]\n"
+    "                 [--store DEVICE | --store-old DEVICE] [--key-store DIR]\n"
+    "       sealmaker --seal SEAL.der --store DEVICE|--store-old DEVICE [--key-store DIR]\n"
     "       sealmaker --new-maker DIR [--maker-name NAME]\n"
     "       sealmaker --help\n"
     "\n"
@@ -37,10 +37,12 @@ const char kUsage[] =
     "with the name) and a display size of 40 x 40. --new-maker writes\n"
     "DIR/maker.key.der (PKCS#8, mode 0600) and DIR/maker.cert.der, a fresh SM2\n"
     "key and its self-signed certificate.\n"
-    "--store-old DEVICE stores the seal made (or the DER given with --seal) on\n"
-    "the software key DEVICE in the old three-file form (\"PIC1\", \"PIC2\",\n"
-    "\"PIC3\"); the key store is --key-store DIR, else $VARO_SOFTKEY_DIR, else\n"
-    "the installed default. A seal is made with -o, --store-old or both.\n"
+    "--store DEVICE stores the seal made (or the DER given with --seal) on the\n"
+    "software key DEVICE through the installed key driver, as a seal record in\n"
+    "the key's seal index (DEVICE must be the only attached key); --store-old\n"
+    "DEVICE stores it in the old three-file form (\"PIC1\", \"PIC2\", \"PIC3\").\n"
+    "The key store is --key-store DIR, else $VARO_SOFTKEY_DIR, else the\n"
+    "installed default. A seal is made with -o, a store option or both.\n"
     "Exit status 0 on success, 1 when the seal cannot be made or stored, 2 on\n"
     "a usage error.\n";
 
@@ -97,21 +99,6 @@ int newMaker(const std::string& dir, const std::string& name) {
   return 0;
 }
 
-// Stores the seal on a software key in the old three-file form.
-int storeOld(const std::string& device, const std::string& keyStore, const Bytes& seal) {
-  varo::softkey::SoftKeyStore store(
-      keyStore.empty() ? varo::softkey::SoftKeyStore::defaultDirectory() : keyStore);
-  const varo::softkey::AdminResult stored = store.writeThreeFileForm(device, seal);
-  if (!stored) {
-    std::cerr << "sealmaker: cannot store the seal on the key " << device << " in "
-              << store.directory() << ": " << stored.error << "\n";
-    return kFailure;
-  }
-  std::cout << "stored on the key " << device << " (" << store.directory()
-            << ") as PIC1, PIC2, PIC3\n";
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -122,7 +109,7 @@ int main(int argc, char** argv) {
       "--vid",          "--created",  "--iid",       "--version",     "--picture",
       "--picture-type", "--width",    "--height",    "--signer-cert", "--maker-cert",
       "--maker-key",    "-o",         "--new-maker", "--maker-name",  "--store-old",
-      "--seal",         "--key-store"};
+      "--seal",         "--key-store", "--store"};
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -144,19 +131,26 @@ int main(int argc, char** argv) {
     return newMaker(opts["--new-maker"],
                     opts.count("--maker-name") ? opts["--maker-name"] : "Seal Maker");
 
-  const bool store = opts.count("--store-old") > 0;
-  if (opts.count("--key-store") && !store) return usageError("--key-store goes with --store-old");
+  if (opts.count("--store") && opts.count("--store-old"))
+    return usageError("--store and --store-old exclude each other");
+  const bool store = opts.count("--store-old") > 0 || opts.count("--store") > 0;
+  auto storeSeal = [&](const Bytes& seal) {
+    return opts.count("--store")
+               ? sealmaker_cli::storeThroughDriver(opts["--store"], opts["--key-store"], seal)
+               : sealmaker_cli::storeOldForm(opts["--store-old"], opts["--key-store"], seal);
+  };
+  if (opts.count("--key-store") && !store) return usageError("--key-store goes with a store option");
   if (opts.count("--seal")) {
-    if (!store) return usageError("--seal goes with --store-old");
+    if (!store) return usageError("--seal goes with --store or --store-old");
     Bytes seal;
     if (!readFile(opts["--seal"], &seal) || seal.empty())
       return usageError("cannot read the seal " + opts["--seal"]);
-    return storeOld(opts["--store-old"], opts["--key-store"], seal);
+    return storeSeal(seal);
   }
 
   for (const char* required : {"--name", "--id", "--vid", "--maker-cert", "--maker-key"})
     if (!opts.count(required)) return usageError(std::string(required) + " is required");
-  if (!opts.count("-o") && !store) return usageError("-o or --store-old is required");
+  if (!opts.count("-o") && !store) return usageError("-o, --store or --store-old is required");
   if (signerCertPaths.empty()) return usageError("--signer-cert is required");
 
   varo::sealmaker::SealSpec spec;
@@ -212,5 +206,5 @@ int main(int argc, char** argv) {
   }
   std::cout << "seal " << spec.esID << " (" << seal.size() << " bytes)"
             << (opts.count("-o") ? ": " + opts["-o"] : "") << "\n";
-  return store ? storeOld(opts["--store-old"], opts["--key-store"], seal) : 0;
+  return store ? storeSeal(seal) : 0;
 }
