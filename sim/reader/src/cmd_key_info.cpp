@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "plugin_call.h"
 #include "varo/install_root.h"
 #include "varo/openssl_ptr.h"
 
@@ -60,22 +61,14 @@ int runKeyInfo(Context& ctx) {
   const std::string type = ctx.args.size() > 0 ? ctx.args[0] : "LM_GM3000";
   const std::string standard = ctx.args.size() > 1 ? ctx.args[1] : "1";
 
-  const std::string path = std::string(varo::kInstallRoot) + kPluginPath;
-  varo::LoadedLibrary plugin(path);
-  using DoItFn = void (*)(const char*, char*);
-  auto doIt = plugin.resolve<DoItFn>("DoIt");
-  if (!doIt) {
-    ctx.out.error(QString("cannot use the key-info plug-in %1: %2")
-                      .arg(QString::fromStdString(path),
-                           plugin.isLoaded() ? QString("no DoIt")
-                                             : QString::fromStdString(plugin.errorString())));
-    return kNoProvider;
-  }
+  InstalledPlugin plugin(kPluginPath);
+  auto doIt = plugin.doIt<void (*)(const char*, char*)>(ctx, "key-info");
+  if (!doIt) return kNoProvider;
   const QByteArray request =
       "{\"UKTYPE\":" + jsonString(type) + ",\"STANDARD\":" + jsonString(standard) + "}";
   std::vector<char> buffer(kAnswerCapacity, 0);
   doIt(request.constData(), buffer.data());
-  const QByteArray answer(buffer.data(), int(strnlen(buffer.data(), buffer.size())));
+  const QByteArray answer = answerText(buffer);
   if (answer.startsWith("ERROR:")) {
     ctx.out.error(QString::fromUtf8(answer));
     return kProviderError;

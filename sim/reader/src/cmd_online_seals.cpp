@@ -1,27 +1,17 @@
 // online-seals TOKEN [IP] [MAC]: the seals a seal server offers for a token,
 // through the installed online seal-list plug-in; the provider is not used.
-#include <QByteArray>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QStringList>
-
-#include <cstring>
+#include <string>
 #include <vector>
 
 #include "commands.h"
-#include "varo/install_root.h"
+#include "plugin_call.h"
 
 namespace reader {
 
 namespace {
-
-constexpr const char* kPluginPath = "/VaroSupport/plugins/libVaroGetSealListOnLine.so";
 // The plug-in writes its list without a bound; the server's reply it decodes
 // is at most 10239 bytes, far below this.
 constexpr size_t kAnswerCapacity = 1 << 20;
-constexpr const char* kKeys[] = {"SEALID", "SEALNAME", "STANDARD", "DLLNAME", "DEVICEURL"};
-
 }  // namespace
 
 int runOnlineSeals(Context& ctx) {
@@ -29,46 +19,15 @@ int runOnlineSeals(Context& ctx) {
     ctx.out.error("usage: online-seals TOKEN [IP] [MAC]");
     return kUsage;
   }
-  const std::string path = std::string(varo::kInstallRoot) + kPluginPath;
-  varo::LoadedLibrary plugin(path);
-  using DoItFn = void (*)(char*, const char*, const char*, char*);
-  auto doIt = plugin.resolve<DoItFn>("DoIt");
-  if (!doIt) {
-    ctx.out.error(QString("cannot use the online seal-list plug-in %1: %2")
-                      .arg(QString::fromStdString(path),
-                           plugin.isLoaded() ? QString("no DoIt")
-                                             : QString::fromStdString(plugin.errorString())));
-    return kNoProvider;
-  }
+  InstalledPlugin plugin("/VaroSupport/plugins/libVaroGetSealListOnLine.so");
+  auto doIt = plugin.doIt<void (*)(char*, const char*, const char*, char*)>(ctx, "online seal-list");
+  if (!doIt) return kNoProvider;
   std::string token = ctx.args[0];  // DoIt takes a writable text
   const char* ip = ctx.args.size() > 1 ? ctx.args[1].c_str() : nullptr;
   const char* mac = ctx.args.size() > 2 ? ctx.args[2].c_str() : nullptr;
   std::vector<char> buffer(kAnswerCapacity, 0);
   doIt(token.data(), ip, mac, buffer.data());
-  const QByteArray answer(buffer.data(), int(strnlen(buffer.data(), buffer.size())));
-  if (answer.startsWith("ERROR:")) {
-    ctx.out.error(QString::fromUtf8(answer));
-    return kProviderError;
-  }
-  const QJsonDocument list = QJsonDocument::fromJson(answer);
-  if (!list.isArray()) {
-    ctx.out.error("the seal server sent no seal list: " + QString::fromUtf8(answer.left(200)));
-    return kProviderError;
-  }
-
-  const QJsonArray seals = list.array();
-  if (ctx.out.json()) {
-    ctx.out.field("seals", seals);
-  } else {
-    int n = 0;
-    for (const QJsonValue& seal : seals) {
-      QStringList values;
-      for (const char* key : kKeys) values << seal.toObject().value(key).toString();
-      ctx.out.field(QString("seal %1").arg(++n), values.join('\t'));
-    }
-  }
-  ctx.out.field("count", qint64(seals.size()));
-  return kSuccess;
+  return printSealList(ctx, answerText(buffer), "the seal server sent no seal list");
 }
 
 }  // namespace reader
