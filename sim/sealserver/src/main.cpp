@@ -101,20 +101,6 @@ int parseOptions(int argc, char** argv, Options* options) {
   return 0;
 }
 
-extern "C" void onStopSignal(int) {
-  signd::Server::requestStop();
-}
-
-void installSignalHandlers() {
-  struct sigaction stop {};
-  stop.sa_handler = onStopSignal;
-  sigemptyset(&stop.sa_mask);
-  stop.sa_flags = 0;  // no SA_RESTART: blocking calls return and the loop sees the stop
-  sigaction(SIGTERM, &stop, nullptr);
-  sigaction(SIGINT, &stop, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,7 +113,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "varo-sealserver: cannot append to the log %s\n", options.logFile.c_str());
     return 1;
   }
-  installSignalHandlers();
+  signd::Server::stopOnSignals();
   sealserver::SealListHandler handler(options.handler, log);
   signd::ServerLimits limits;
   limits.maxRequest = kMaxRequest;

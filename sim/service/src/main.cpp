@@ -91,20 +91,6 @@ int parseOptions(int argc, char** argv, Options* options) {
   return 0;
 }
 
-extern "C" void onStopSignal(int) {
-  signd::Server::requestStop();
-}
-
-void installSignalHandlers() {
-  struct sigaction stop {};
-  stop.sa_handler = onStopSignal;
-  sigemptyset(&stop.sa_mask);
-  stop.sa_flags = 0;  // no SA_RESTART: blocking calls return and the loop sees the stop
-  sigaction(SIGTERM, &stop, nullptr);
-  sigaction(SIGINT, &stop, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,7 +102,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "varo-signd: cannot append to the log %s\n", options.logFile.c_str());
     return 1;
   }
-  installSignalHandlers();
+  signd::Server::stopOnSignals();
   signd::Handler handler(options.handler, log);
   signd::Server server(handler, log);
   if (!server.listen(options.port)) {

@@ -1,5 +1,7 @@
 #include "server.h"
 
+#include <signal.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -168,6 +170,22 @@ void Server::serveConnection(int fd) {
   sendAll(fd, *reply);
   // A reply may carry the PIN: leave no copy in freed memory.
   OPENSSL_cleanse(reply->data(), reply->size());
+}
+
+namespace {
+extern "C" void onStopSignal(int) {
+  Server::requestStop();
+}
+}  // namespace
+
+void Server::stopOnSignals() {
+  struct sigaction stop {};
+  stop.sa_handler = onStopSignal;
+  sigemptyset(&stop.sa_mask);
+  stop.sa_flags = 0;  // no SA_RESTART
+  sigaction(SIGTERM, &stop, nullptr);
+  sigaction(SIGINT, &stop, nullptr);
+  signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace signd

@@ -37,6 +37,9 @@ class Server {
   void run();
 
   static void requestStop() { stopRequested_ = 1; }
+  // SIGTERM and SIGINT stop run() (blocking calls are not restarted, so the
+  // loop sees the request); SIGPIPE is ignored.
+  static void stopOnSignals();
 
  private:
   void serveConnection(int fd);
