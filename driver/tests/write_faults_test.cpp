@@ -10,6 +10,7 @@
 #include <map>
 
 #include "seal_store_fixture.h"
+#include "varo/tmp_files.h"
 #include "varo/tool_library.h"
 
 namespace {
@@ -30,7 +31,19 @@ enum class Outcome { NotReached, Failed, Crashed };
 
 class WriteFaults : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(keys_.ok()); }
+  // A process ended in the middle of a conversion leaves its temporary
+  // copy of the seal behind: the test's own temporary directory gets them.
+  void SetUp() override {
+    ASSERT_TRUE(keys_.ok() && tmp_.ok());
+    if (const char* old = ::getenv("TMPDIR")) oldTmp_ = old;
+    ::setenv("TMPDIR", tmp_.path().c_str(), 1);
+  }
+  void TearDown() override {
+    if (oldTmp_.empty())
+      ::unsetenv("TMPDIR");
+    else
+      ::setenv("TMPDIR", oldTmp_.c_str(), 1);
+  }
 
   // A fresh key "K" set up by prepare, then operation run with the fault.
   Outcome runWithFault(const std::function<void()>& prepare,
@@ -104,6 +117,8 @@ class WriteFaults : public ::testing::Test {
   }
 
   varo::testing::TempKeyStore keys_;
+  varo::testing::TempDir tmp_{"write-faults-tmp"};
+  std::string oldTmp_;
   SealStoreGuard sealData_;
 };
 

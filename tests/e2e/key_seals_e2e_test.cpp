@@ -5,127 +5,35 @@
 // driver), fetched, signed with and verified through the installed provider
 // with oes-reader, as an integrator runs them.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
-#include <algorithm>
 #include <fstream>
-#include <memory>
-#include <optional>
 #include <string>
 
-#include "varo/daemon_process.h"
+#include "key_road_fixture.h"
 #include "varo/install_root.h"
-#include "varo/temp_key_store.h"
-#include "varo/tmp_files.h"
 
 namespace {
 
+using namespace keyroad;
 using varo::testing::readFile;
 
-const std::string kBin = std::string(varo::kInstallRoot) + "/bin/";
-constexpr const char* kDevice = "KEYSEALS01";
-
-struct ToolRun {
-  int status;
-  QByteArray out, err;
-};
-
-ToolRun run(const std::string& program, const QStringList& args) {
-  QProcess p;
-  p.start(QString::fromStdString(kBin + program), args);
-  EXPECT_TRUE(p.waitForFinished(60000)) << program;
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-          p.readAllStandardError()};
-}
-
-ToolRun reader(const QStringList& args) {
-  return run("oes-reader", args);
-}
-
-class KeySeals : public ::testing::TestWithParam<const char*> {
+class KeySeals : public KeyRoad, public ::testing::WithParamInterface<const char*> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.ok() && keys_.ok());
-    // The system temporary directory of the programs (the plug-ins' client
-    // log, the driver's temporary seal copies): the test's own.
-    if (const char* old = getenv("TMPDIR")) oldTmpdir_ = old;
-    setenv("TMPDIR", dir_.path().c_str(), 1);
-    const std::string tag = std::to_string(::getpid());
-    identifier_ = "keySeal" + tag;
-    sealId_ = identifier_ + "@LM_GM3000&" + kDevice + "@/VaroSupport/TokenSign_LM";
-    varo::softkey::KeySetup setup;
-    setup.serial = "KEYSEALS" + tag;
-    ASSERT_TRUE(keys_->createKey(kDevice, setup).ok());
-    varo::softkey::Bytes cert;
-    varo::softkey::CertificateRequest request;
-    request.subjectDn = "CN=Key Seal Signer,O=Varo Test";
-    ASSERT_TRUE(keys_->generateContainer(kDevice, "Seal", request, &cert).ok());
-    std::ofstream(path("signer.der"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(cert.data()), std::streamsize(cert.size()));
-
-    // What reading the key leaves behind: the service's files under /tmp and
-    // the driver's local list and seal copy in the installed seal store.
-    const std::string store = std::string(varo::kInstallRoot) + varo::kSealStoreDirectory;
-    for (const std::string& file : {std::string("/tmp/varo.list"), "/tmp/" + identifier_ + ".seal",
-                                    store + setup.serial + ".list", store + identifier_ + ".dat"})
-      files_.track(file);
-
-    const QString maker = QString::fromStdString(path("maker"));
-    ASSERT_EQ(run("sealmaker", {"--new-maker", maker}).status, 0);
-    const ToolRun made =
-        run("sealmaker", {"--name", "Key Seal", "--id", qs(identifier_), "--type", "1", "--vid",
-                          "TEST", "--signer-cert", qs(path("signer.der")), "--maker-cert",
-                          maker + "/maker.cert.der", "--maker-key", maker + "/maker.key.der", "-o",
-                          qs(path("seal.der"))});
-    ASSERT_EQ(made.status, 0) << made.err.toStdString();
-    storeSeal(GetParam());
-    seal_ = readFile(path("seal.der"));
-    files_.track("/tmp/" + varo::testing::pictureDigestText(varo::ByteSpan(seal_)) + ".pic");
-    std::ofstream(path("pin")) << "12345678\n";
-
-    service_ = std::make_unique<varo::testing::DaemonProcess>(
-        kBin + "varo-signd", std::vector<std::string>{"--port", "9990", "--pin-file", path("pin"),
-                                                      "--log", path("signd.log")});
-    ASSERT_TRUE(service_->started()) << "varo-signd did not start on port 9990";
+    KeyRoad::SetUp();
+    if (HasFatalFailure()) return;
+    identifier_ = unique("keySeal");
+    sealId_ = sealId(identifier_);
+    const std::string file = makeSeal(identifier_, "Key Seal");
+    storeSeal(file, GetParam());
+    seal_ = readFile(file);
   }
 
-  void TearDown() override {
-    service_.reset();
-    oldTmpdir_ ? setenv("TMPDIR", oldTmpdir_->c_str(), 1) : unsetenv("TMPDIR");
-  }
-
-  // Puts seal.der on the key: "--store-old", "--store", or "convert" (the
-  // old form, then converted on the key by the driver).
-  void storeSeal(const std::string& how) {
-    const QString option = how == "--store" ? "--store" : "--store-old";
-    const ToolRun stored = run("sealmaker", {"--seal", qs(path("seal.der")), option, kDevice,
-                                             "--key-store", qs(keys_.directory())});
-    ASSERT_EQ(stored.status, 0) << stored.err.toStdString();
-    if (how != "convert") return;
-    const ToolRun converted = run("softkey", {"--store", qs(keys_.directory()), "convert", kDevice});
-    ASSERT_EQ(converted.status, 0) << converted.err.toStdString();
-    std::vector<std::string> files;
-    ASSERT_TRUE(keys_->listFiles(kDevice, &files).ok());
-    EXPECT_EQ(std::count(files.begin(), files.end(), "PIC1"), 0);
-    EXPECT_EQ(std::count(files.begin(), files.end(), "SEALINDEX"), 1);
-  }
-
-  static QString qs(const std::string& s) { return QString::fromStdString(s); }
-  std::string path(const std::string& name) const { return dir_.file(name); }
-  std::string log() const { return readFile(path("signd.log")); }
-
-  varo::testing::TempDir dir_{"key-seals"};
-  varo::testing::TempKeyStore keys_{"key-seals-keys"};
-  varo::testing::TmpFiles files_;
   std::string identifier_, sealId_, seal_;
-  std::optional<std::string> oldTmpdir_;
-  std::unique_ptr<varo::testing::DaemonProcess> service_;
 };
 
 TEST_P(KeySeals, TheKeysSealIsListedFetchedSignedWithAndVerified) {

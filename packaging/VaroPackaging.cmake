@@ -1,0 +1,120 @@
+# Debian packages of the installation tree, built with CPack (`./run package`).
+#
+#   varo-oes           the libraries of the system and the empty sealData store
+#   varo-oes-standins  the stand-ins for the outside components: software key,
+#                      tool library, services, reader and provisioning tools
+#
+# A production installation takes varo-oes with the real vendor key library
+# and tool library in place of the stand-ins. The install() rules of the
+# components name their package with COMPONENT oes or COMPONENT standins; the
+# files below (documentation, lintian overrides, the systemd unit) lie outside
+# the installation root, so they are EXCLUDE_FROM_ALL: only the packages carry
+# them, never a plain `cmake --install`.
+
+set(VARO_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(VARO_PACKAGING_OUT ${CMAKE_CURRENT_BINARY_DIR}/packaging)
+set(VARO_PACKAGE_MAINTAINER "Varo developers <varo-dev@varo.example>" CACHE STRING
+    "Maintainer field of the Debian packages")
+
+# The version is the one of the newest changelog entry.
+file(STRINGS ${VARO_PACKAGING_DIR}/changelog changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^varo-oes \\(([0-9][^)]*)\\)")
+  message(FATAL_ERROR "packaging/changelog: no version in its first line")
+endif()
+set(VARO_PACKAGE_VERSION ${CMAKE_MATCH_1})
+
+# Debian wants the changelog compressed with the highest level and no time stamp.
+set(changelog_gz ${VARO_PACKAGING_OUT}/changelog.gz)
+file(MAKE_DIRECTORY ${VARO_PACKAGING_OUT})
+execute_process(COMMAND gzip -9nc ${VARO_PACKAGING_DIR}/changelog
+                OUTPUT_FILE ${changelog_gz} RESULT_VARIABLE gzip_result)
+if(NOT gzip_result EQUAL 0)
+  message(FATAL_ERROR "gzip of packaging/changelog failed")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${VARO_PACKAGING_DIR}/changelog)
+
+# The unit, the notes and the lintian overrides name the installation root.
+string(REGEX REPLACE "^/" "" VARO_INSTALL_TREE "${VARO_INSTALL_ROOT}")
+foreach(name varo-signd@.service README.Debian lintian/varo-oes lintian/varo-oes-standins)
+  configure_file(${VARO_PACKAGING_DIR}/${name}.in
+                 ${VARO_PACKAGING_OUT}/${name} @ONLY)
+endforeach()
+
+foreach(component oes standins)
+  if(component STREQUAL "oes")
+    set(package varo-oes)
+  else()
+    set(package varo-oes-standins)
+  endif()
+  install(FILES ${VARO_PACKAGING_DIR}/copyright ${changelog_gz}
+          DESTINATION /usr/share/doc/${package}
+          PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+          COMPONENT ${component} EXCLUDE_FROM_ALL)
+  install(FILES ${VARO_PACKAGING_OUT}/lintian/${package}
+          DESTINATION /usr/share/lintian/overrides
+          PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+          COMPONENT ${component} EXCLUDE_FROM_ALL)
+endforeach()
+install(FILES ${VARO_PACKAGING_OUT}/README.Debian
+        DESTINATION /usr/share/doc/varo-oes-standins
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+        COMPONENT standins EXCLUDE_FROM_ALL)
+install(FILES ${VARO_PACKAGING_OUT}/varo-signd@.service
+        DESTINATION /lib/systemd/system
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+        COMPONENT standins EXCLUDE_FROM_ALL)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME varo-oes)
+set(CPACK_PACKAGE_VENDOR "Varo developers")
+set(CPACK_PACKAGE_VERSION ${VARO_PACKAGE_VERSION})
+set(CPACK_PACKAGE_CONTACT "${VARO_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGING_INSTALL_PREFIX ${VARO_INSTALL_ROOT})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_COMPONENTS_ALL oes standins)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VARO_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# dpkg-shlibdeps reads the libraries' needs (Qt 5 Core, OpenSSL 3, the C++
+# run time); none of our files links another of ours, so the private
+# directories under the root need no search path.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+set(CPACK_DEBIAN_OES_PACKAGE_NAME varo-oes)
+set(CPACK_DEBIAN_OES_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_OES_PACKAGE_SUGGESTS varo-oes-standins)
+set(CPACK_DEBIAN_OES_DESCRIPTION
+"electronic-seal provider for OFD document readers
+The provider library liboesprovider.so that a fixed-layout (OFD) document
+reader loads to list the seals a user may apply, sign a document digest
+with a seal on the user's USB key (SM2 with SM3) and verify seal signatures
+(GM/T 0031 SES structures).
+
+Also included are the libraries the provider loads at run time: the seal
+codec, the key signing module, the GM3000 key device driver and the
+seal-list and key-information plug-ins, installed under ${VARO_INSTALL_ROOT},
+the path compiled into them. The vendor's key library and the common tool
+library are not included: install the vendor's, or varo-oes-standins on a
+machine without a USB key.")
+
+set(CPACK_DEBIAN_STANDINS_PACKAGE_NAME varo-oes-standins)
+set(CPACK_DEBIAN_STANDINS_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_STANDINS_PACKAGE_DEPENDS "varo-oes (= ${VARO_PACKAGE_VERSION})")
+set(CPACK_DEBIAN_STANDINS_DESCRIPTION
+"stand-ins for running the Varo seal provider without a USB key
+The components outside the seal provider, in software, for development,
+demonstrations and tests:
+ - a software key in place of the vendor's key library;
+ - the common tool library;
+ - varo-signd, the local signing service (with a systemd unit, not enabled);
+ - varo-sealserver, a seal server for the online seal list;
+ - oes-reader, a command-line stand-in for the document reader;
+ - softkey and sealmaker, to provision keys and make seals.
+A production installation uses the vendor's key library and tool library
+instead of this package.")
+
+include(CPack)
