@@ -16,15 +16,20 @@ namespace {
 
 using Fd = varo::UniqueFd;
 
+bool plainName(const std::string& name) {
+  return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
+int openDirectory(const char* dir) {
+  return ::open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
 // Writes n bytes of data, or with placeholder set and no data the ten zero
-// bytes that mark a point as reached.
-void writeFile(const std::string& dir, const std::string& name, const void* data, size_t n,
-               bool placeholder = true) {
-  if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return;
-  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (dirFd.get() < 0) return;
+// bytes that mark a point as reached, into the file name of the directory
+// open as dirFd.
+void writeAt(int dirFd, const std::string& name, const void* data, size_t n, bool placeholder) {
   // O_NONBLOCK: a FIFO planted under the name must not block the caller.
-  Fd fd(::openat(dirFd.get(), name.c_str(),
+  Fd fd(::openat(dirFd, name.c_str(),
                  O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600));
   if (fd.get() < 0) return;
   struct stat st;
@@ -40,13 +45,34 @@ void writeFile(const std::string& dir, const std::string& name, const void* data
   }
 }
 
+void writeFile(const std::string& dir, const std::string& name, const void* data, size_t n,
+               bool placeholder = true) {
+  if (!plainName(name)) return;
+  Fd dirFd(openDirectory(dir.c_str()));
+  if (dirFd.get() < 0) return;
+  writeAt(dirFd.get(), name, data, n, placeholder);
+}
+
+bool markerName(const char* name) {
+  return name && std::strlen(kDirectory) + 1 + std::strlen(name) <= 199 && plainName(name);
+}
+
 }  // namespace
 
 void marker(const char* name) {
-  if (!name) return;
-  std::string path = std::string(kDirectory) + "/" + name;
-  if (path.size() > 199) return;
+  if (!markerName(name)) return;
   writeFile(kDirectory, name, nullptr, 0);
+}
+
+MarkerScope::MarkerScope() : dir_(openDirectory(kDirectory)) {}
+
+MarkerScope::~MarkerScope() {
+  if (dir_ >= 0) ::close(dir_);
+}
+
+void MarkerScope::marker(const char* name) const {
+  if (dir_ < 0 || !markerName(name)) return;
+  writeAt(dir_, name, nullptr, 0, true);
 }
 
 namespace {

@@ -1,21 +1,42 @@
-// Throughput of our SM3 and time of our SM2 verification, each next to the
-// cryptographic library's own in the same run; a summary prints the ratios.
+// The reader's hot paths against OpenSSL, in pairs (bench_pairs.h):
+//   OES_Digest on 16 KiB, 1 MiB and 256 MiB against SM3 through EVP on the
+//     same bytes, with the peak memory of the largest digest;
+//   OES_Verify on its offline path (nothing on port 9990; the tool library
+//     and the codec loaded and unloaded in every call) against OpenSSL's SM2
+//     verification of the same signature over the same content plus one
+//     decoding of the signature, for one signature and for 50 different
+//     signatures in a row, 20 times, with the resident memory after 10 and
+//     after 1000 calls.
 #include <openssl/evp.h>
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "mySM2.h"
-#include "mySM3.h"
+#include "BasicSealInfo.h"
+#include "oes_api.h"
+#include "ses_asn1.h"
+#include "varo/bench_machine.h"
+#include "varo/bench_pairs.h"
+#include "varo/install_root.h"
+#include "varo/loaded_library.h"
 #include "varo/pki.h"
+#include "varo/test_seals.h"
 
 namespace {
 
-using varo::pki::Bytes;
+using varo::bench::Ratio;
+using varo::bench::RowSpec;
+using Bytes = std::vector<uint8_t>;
+
+constexpr int kServicePort = 9990;
+constexpr size_t kLargest = size_t(256) << 20;
+constexpr size_t kLargestRepetitions = 4;
+unsigned char kDigestMethod[] = "1.2.156.10197.1.401";
 
 Bytes input(size_t n) {
   Bytes b(n);
@@ -23,110 +44,251 @@ Bytes input(size_t n) {
   return b;
 }
 
-void Sm3Ours(benchmark::State& state) {
-  const Bytes in = input(size_t(state.range(0)));
-  unsigned char out[32];
-  for (auto _ : state) {
-    mySM3::sm3(in.data(), int(in.size()), out);
-    benchmark::DoNotOptimize(out);
-  }
-  state.SetBytesProcessed(int64_t(state.iterations()) * state.range(0));
+std::string sizeName(size_t n) {
+  return n >= (1u << 20) ? std::to_string(n >> 20) + " MiB" : std::to_string(n >> 10) + " KiB";
 }
 
-void Sm3Library(benchmark::State& state) {
-  const Bytes in = input(size_t(state.range(0)));
-  const EVP_MD* md = EVP_sm3();
-  unsigned char out[32];
-  unsigned int n = 0;
-  for (auto _ : state) {
-    EVP_Digest(in.data(), in.size(), out, &n, md, nullptr);
-    benchmark::DoNotOptimize(out);
-  }
-  state.SetBytesProcessed(int64_t(state.iterations()) * state.range(0));
+RowSpec digestRow(size_t n) {
+  return RowSpec{"OES_Digest " + sizeName(n) + " vs SM3 through EVP", Ratio::Speed, 1.2, 1.4,
+                 "EVP SM3"};
 }
 
-BENCHMARK(Sm3Ours)->Arg(16 << 10)->Arg(16 << 20)->Repetitions(5);
-BENCHMARK(Sm3Library)->Arg(16 << 10)->Arg(16 << 20)->Repetitions(5);
+void oursDigest(const Bytes& in) {
+  unsigned char out[32];
+  int length = sizeof out;
+  if (OES_Digest(const_cast<unsigned char*>(in.data()), int(in.size()), kDigestMethod,
+                 int(sizeof kDigestMethod - 1), out, &length) != 0)
+    std::abort();
+  benchmark::DoNotOptimize(out);
+}
 
-struct Sm2Fixture {
-  varo::EvpPkeyPtr key = varo::pki::generateSm2Key();
-  Bytes cert, message, e, sig;
-  Sm2Fixture() {
-    auto x509 = varo::pki::issueCertificate(key.get(), "CN=Bench,O=Example");
-    cert = varo::pki::toDer(x509.get());
-    message = input(1000);
-    e.resize(32);
-    int n = 0;
-    mySM3::getsm3Digest(message.data(), message.size(), cert.data(), cert.size(), e.data(), &n);
-    sig = varo::pki::signMessage(key.get(), varo::ByteSpan(message.data(), message.size()));
+void libraryDigest(const Bytes& in) {
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(in.data(), in.size(), out, &length, EVP_sm3(), nullptr) != 1) std::abort();
+  benchmark::DoNotOptimize(out);
+}
+
+// The peak resident memory that one OES_Digest adds to the process with
+// its input already resident.
+void notePeakGrowth(const Bytes& in, varo::bench::Row& row) {
+  if (!varo::bench::resetPeak()) {
+    row.note("peak memory: not measurable here (no /proc/self/clear_refs)");
+    return;
   }
+  const size_t before = varo::bench::residentBytes();
+  oursDigest(in);
+  const size_t peak = varo::bench::peakResidentBytes();
+  const double growthKiB = peak > before ? double(peak - before) / 1024 : 0;
+  row.note("peak memory during one OES_Digest: input " + sizeName(in.size()) + " resident, " +
+           varo::bench::fixed(growthKiB, 0) +
+           " KiB more at the peak (limit 1024 KiB): " + (growthKiB <= 1024 ? "met" : "MISSED"));
+}
+
+void Digest(benchmark::State& state) {
+  const size_t n = size_t(state.range(0));
+  static Bytes in;
+  if (in.size() != n) in = input(n);
+  varo::bench::Row& row = varo::bench::row(digestRow(n));
+  // Halves of about a millisecond or more, so that the clocks' own cost
+  // stays out of the ratio.
+  const int batch = n < (1u << 20) ? 32 : 1;
+  varo::bench::runPairs(
+      state, row, [&] { oursDigest(in); }, [&] { libraryDigest(in); }, batch);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(n) * 2 * batch);
+  if (n < kLargest) return;
+  if (row.repetitionMedians().size() == 1) notePeakGrowth(in, row);
+  // The largest input goes once its row is done, so that the later rows'
+  // resident memory reads as theirs.
+  if (row.repetitionMedians().size() == kLargestRepetitions) Bytes().swap(in);
+}
+
+BENCHMARK(Digest)->Arg(16 << 10)->Iterations(60)->Repetitions(11);
+BENCHMARK(Digest)->Arg(1 << 20)->Iterations(40)->Repetitions(9);
+BENCHMARK(Digest)
+    ->Arg(kLargest)
+    ->Iterations(2)
+    ->Repetitions(kLargestRepetitions)
+    ->Unit(benchmark::kMillisecond);
+
+// Signatures the way a document carries them: seals of several signers, each
+// signature over another document digest and property.
+struct SignedDocument {
+  Bytes seal, digest, signature, content;
+  EVP_PKEY* signerKey = nullptr;
 };
 
-const Sm2Fixture& sm2() {
-  static const Sm2Fixture f;
+class VerifyFixture {
+ public:
+  static constexpr int kSigners = 5;
+  static constexpr int kSignatures = 50;
+
+  VerifyFixture() {
+    varo::LoadedLibrary lib(std::string(varo::kInstallRoot) + "/sealstruct/libSesSealStru.so");
+    varo::PluginObject<BasicSealInfo> codec(lib);
+    if (!codec) {
+      std::fprintf(stderr, "provider_bench: no installed codec under %s (run cmake --install)\n",
+                   varo::kInstallRoot);
+      std::exit(1);
+    }
+    for (int s = 0; s < kSigners; ++s) {
+      pki_.push_back(std::make_unique<varo::testing::TestPki>());
+      auto spec = varo::testing::sealSpec(*pki_.back(), "benchSeal" + std::to_string(s),
+                                          "Bench Seal " + std::to_string(s));
+      seals_.push_back(varo::testing::makeTestSeal(spec));
+    }
+    for (int i = 0; i < kSignatures; ++i) {
+      const int s = i % kSigners;
+      varo::testing::SignatureInput in;
+      in.seal = seals_[size_t(s)];
+      in.property = "document " + std::to_string(i) + ".ofd";
+      in.digest.resize(32);
+      for (size_t k = 0; k < 32; ++k) in.digest[k] = uint8_t(i * 37 + k);
+      SignedDocument doc;
+      doc.seal = in.seal;
+      doc.digest = in.digest;
+      doc.content = varo::testing::signedContent(codec.get(), in);
+      doc.signature =
+          varo::testing::makeSignature(codec.get(), in, pki_[size_t(s)]->signer.key.get());
+      doc.signerKey = pki_[size_t(s)]->signer.key.get();
+      if (doc.signature.empty() || doc.content.empty()) {
+        std::fprintf(stderr, "provider_bench: cannot make the signatures\n");
+        std::exit(1);
+      }
+      docs_.push_back(std::move(doc));
+    }
+  }
+
+  const SignedDocument& doc(size_t i) const { return docs_[i % docs_.size()]; }
+
+ private:
+  std::vector<std::unique_ptr<varo::testing::TestPki>> pki_;
+  std::vector<Bytes> seals_;
+  std::vector<SignedDocument> docs_;
+};
+
+const VerifyFixture& fixture() {
+  static const VerifyFixture f;
   return f;
 }
 
-void Sm2VerifyOurs(benchmark::State& state) {
-  const Sm2Fixture& f = sm2();
-  for (auto _ : state) {
-    bool ok = mySM2::verifySM2Signature(f.e.data(), f.e.size(), f.cert.data(), f.cert.size(),
-                                        f.sig.data(), f.sig.size());
-    if (!ok) state.SkipWithError("our verification failed");
+void oursVerify(const SignedDocument& d) {
+  const int rc =
+      OES_Verify(const_cast<uint8_t*>(d.seal.data()), int(d.seal.size()), nullptr, 0,
+                 const_cast<uint8_t*>(d.digest.data()), int(d.digest.size()), nullptr, 0, nullptr,
+                 0, const_cast<uint8_t*>(d.signature.data()), int(d.signature.size()));
+  if (rc != 0) {
+    std::fprintf(stderr, "provider_bench: OES_Verify gave %d\n", rc);
+    std::abort();
   }
 }
 
-void Sm2VerifyLibrary(benchmark::State& state) {
-  const Sm2Fixture& f = sm2();
-  for (auto _ : state) {
-    bool ok = varo::pki::verifyDigest(f.key.get(), varo::ByteSpan(f.e.data(), f.e.size()),
-                                      varo::ByteSpan(f.sig.data(), f.sig.size()));
-    if (!ok) state.SkipWithError("library verification failed");
-  }
+// One decoding of the signature and OpenSSL's SM2 verification of its value
+// over the signed content, with the default identifier.
+void libraryVerify(const SignedDocument& d) {
+  const unsigned char* p = d.signature.data();
+  auto* decoded = reinterpret_cast<MYSES_Signature*>(
+      ASN1_item_d2i(nullptr, &p, long(d.signature.size()), MYSES_Signature_it()));
+  if (!decoded) std::abort();
+  const varo::ByteSpan value(ASN1_STRING_get0_data(decoded->signature),
+                             size_t(ASN1_STRING_length(decoded->signature)));
+  const bool ok = varo::pki::verifyMessage(
+      d.signerKey, varo::ByteSpan(d.content.data(), d.content.size()), value);
+  ASN1_item_free(reinterpret_cast<ASN1_VALUE*>(decoded), MYSES_Signature_it());
+  if (!ok) std::abort();
 }
 
-BENCHMARK(Sm2VerifyOurs)->Repetitions(5);
-BENCHMARK(Sm2VerifyLibrary)->Repetitions(5);
+const RowSpec kVerifyOne{"OES_Verify offline, one signature vs OpenSSL SM2 verification + d2i",
+                         Ratio::Time, 1.5, 1.2, "OpenSSL"};
+const RowSpec kVerifyMany{"OES_Verify offline, 50 signatures in a row x 20 vs the same",
+                          Ratio::Time, 1.5, 1.2, "OpenSSL"};
 
-// Console output as usual, plus the best CPU time of every benchmark over
-// its repetitions for the summary (CPU time and the best run, so that other
-// load on the machine skews the ratios as little as possible).
-class SummaryReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred || run.run_type == Run::RT_Aggregate) continue;
-      std::string name = run.run_name.function_name;
-      if (!run.run_name.args.empty()) name += "/" + run.run_name.args;
-      const double t = run.GetAdjustedCPUTime();
-      auto it = times.find(name);
-      if (it == times.end() || t < it->second) times[name] = t;
+// The offline path needs port 9990 free; another program on the machine may
+// hold it for a while.
+bool offlinePath(varo::bench::Row& row) {
+  if (varo::bench::waitForFreePort(kServicePort, 120)) return true;
+  row.note("port 9990 stayed busy: these figures include the online check");
+  return false;
+}
+
+void VerifyOne(benchmark::State& state) {
+  const VerifyFixture& f = fixture();
+  varo::bench::Row& row = varo::bench::row(kVerifyOne);
+  if (row.repetitionMedians().empty())
+    row.note("seal " + std::to_string(f.doc(0).seal.size()) + " bytes, signature " +
+             std::to_string(f.doc(0).signature.size()) + " bytes, signed content " +
+             std::to_string(f.doc(0).content.size()) + " bytes");
+  offlinePath(row);
+  varo::bench::runPairs(
+      state, row, [&] { oursVerify(f.doc(0)); }, [&] { libraryVerify(f.doc(0)); });
+}
+
+BENCHMARK(VerifyOne)->Iterations(200)->Repetitions(7)->Unit(benchmark::kMicrosecond);
+
+// 20 rounds over the 50 signatures, pairs per signature. Per-call cost by
+// round and the resident memory after 10 and after 1000 calls.
+void VerifyMany(benchmark::State& state) {
+  const VerifyFixture& f = fixture();
+  varo::bench::Row& row = varo::bench::row(kVerifyMany);
+  offlinePath(row);
+  const bool firstRepetition = row.repetitionMedians().empty();
+  size_t calls = 0, residentAt10 = 0, residentAt1000 = 0;
+  // Our CPU time per call and the pair ratio, by round.
+  std::vector<std::vector<double>> rounds, roundRatios;
+  for (auto _ : state) {
+    rounds.emplace_back();
+    roundRatios.emplace_back();
+    for (int i = 0; i < VerifyFixture::kSignatures; ++i) {
+      const SignedDocument& d = f.doc(size_t(i));
+      varo::bench::Clocks a, b;
+      if (i % 2 == 0) {
+        a = varo::bench::timed([&] { oursVerify(d); });
+        b = varo::bench::timed([&] { libraryVerify(d); });
+      } else {
+        b = varo::bench::timed([&] { libraryVerify(d); });
+        a = varo::bench::timed([&] { oursVerify(d); });
+      }
+      row.add(a, b);
+      rounds.back().push_back(a.cpu);
+      roundRatios.back().push_back(a.cpu / b.cpu);
+      if (++calls == 10) residentAt10 = varo::bench::residentBytes();
+      if (calls == 1000) residentAt1000 = varo::bench::residentBytes();
     }
   }
-  std::map<std::string, double> times;
-};
-
-void printRatio(const SummaryReporter& r, const char* what, const std::string& ours,
-                const std::string& library, bool speed) {
-  auto a = r.times.find(ours), b = r.times.find(library);
-  if (a == r.times.end() || b == r.times.end()) return;
-  if (speed)
-    std::printf("%-28s speed ours / library = %.2f\n", what, b->second / a->second);
-  else
-    std::printf("%-28s time ours / library  = %.2f\n", what, a->second / b->second);
+  state.counters["ratio"] = row.endRepetition();
+  if (!firstRepetition || rounds.size() < 20) return;
+  auto medianOf = [](const std::vector<std::vector<double>>& by, size_t from, size_t to) {
+    std::vector<double> v;
+    for (size_t r = from; r < to; ++r) v.insert(v.end(), by[r].begin(), by[r].end());
+    return varo::bench::spreadOf(v).median;
+  };
+  const double first = medianOf(rounds, 0, 2), last = medianOf(rounds, 18, 20);
+  const double firstRatio = medianOf(roundRatios, 0, 2), lastRatio = medianOf(roundRatios, 18, 20);
+  // The pair ratio tells growth apart from the machine changing speed.
+  row.note("per call, ours: " + varo::bench::formatSeconds(first) + " in rounds 1-2, " +
+           varo::bench::formatSeconds(last) + " in rounds 19-20; pair ratio " +
+           varo::bench::fixed(firstRatio) + " then " + varo::bench::fixed(lastRatio) + " (x" +
+           varo::bench::fixed(lastRatio / firstRatio) +
+           ", limit 1.10): " + (lastRatio / firstRatio <= 1.10 ? "met" : "MISSED"));
+  const double grownKiB =
+      (double(residentAt1000) - double(residentAt10)) / 1024;  // may be negative
+  row.note("resident memory: " + varo::bench::fixed(double(residentAt10) / 1048576, 1) +
+           " MiB after 10 calls, " + varo::bench::fixed(double(residentAt1000) / 1048576, 1) +
+           " MiB after 1000 (" + varo::bench::fixed(grownKiB, 0) +
+           " KiB more, limit 1024 KiB): " + (grownKiB <= 1024 ? "met" : "MISSED"));
 }
+
+BENCHMARK(VerifyMany)->Iterations(20)->Repetitions(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  SummaryReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\nsummary (SM3 target >= 1.00, SM2 verification target <= 1.50)\n");
-  printRatio(reporter, "SM3 16 KiB", "Sm3Ours/16384", "Sm3Library/16384", true);
-  printRatio(reporter, "SM3 16 MiB", "Sm3Ours/16777216", "Sm3Library/16777216", true);
-  printRatio(reporter, "SM2 verification", "Sm2VerifyOurs", "Sm2VerifyLibrary", false);
+  std::printf("machine: %s\n", varo::bench::machineLine().c_str());
+  if (varo::bench::traceDirectoryPresent())
+    std::printf("note: /tmp/varolog exists, so every call also writes its trace markers\n");
+  benchmark::RunSpecifiedBenchmarks();
+  varo::bench::printSummary("provider: ratios against OpenSSL (CPU time, pairs alternating)");
   benchmark::Shutdown();
   return 0;
 }

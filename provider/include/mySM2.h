@@ -6,6 +6,7 @@
 #include <openssl/ec.h>
 
 #include "OesProvider.h"
+#include "dovel_x509.h"
 
 class OES_EXPORT mySM2 {
  public:
@@ -33,3 +34,13 @@ class OES_EXPORT mySM2 {
   static int sm2_do_verify(const unsigned char* e, int eLength, const BIGNUM* r, const BIGNUM* s,
                            const sm2_public_key* key);
 };
+
+namespace varo::sm2 {
+
+// verifySM2Signature for a public key already taken from the certificate, so
+// that a flow that also needs the key for e reads the certificate once.
+bool verifyWithKey(const unsigned char* e, unsigned long eLength,
+                   const Struct_ECCPUBLICKEYBLOB& key, const unsigned char* sig,
+                   unsigned long sigLength);
+
+}  // namespace varo::sm2

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "OesProvider.h"
+#include "dovel_x509.h"
 
 class OES_EXPORT mySM3 {
  public:
@@ -41,3 +42,12 @@ class OES_EXPORT mySM3 {
                            const unsigned char* cert, unsigned long certLength, unsigned char* out,
                            int* outLength);
 };
+
+namespace varo::sm3 {
+
+// e = SM3(Z || msg) for a public key already taken from the certificate
+// (getsm3Digest without reading the certificate).
+void messageRepresentative(const unsigned char* msg, unsigned long msgLength,
+                           const Struct_ECCPUBLICKEYBLOB& key, unsigned char e[32]);
+
+}  // namespace varo::sm3

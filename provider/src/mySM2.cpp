@@ -1,5 +1,9 @@
+// SM2 verification on the library's big-number and curve arithmetic. The
+// curve is built from its texts once per process and shared by every
+// verification; nothing else outlives a call.
 #include "mySM2.h"
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -26,7 +30,7 @@ BignumPtr fromBytes(const unsigned char* bytes, int n) {
 }
 
 // The curve from its texts, with the base point's y derived from x as the
-// even root; built for every verification.
+// even root.
 EcGroupPtr buildCurve(BN_CTX* ctx) {
   BignumPtr p = fromHex(varo::sm2::kP), a = fromHex(varo::sm2::kA), b = fromHex(varo::sm2::kB);
   BignumPtr gx = fromHex(varo::sm2::kGx), n = fromHex(varo::sm2::kN);
@@ -40,6 +44,30 @@ EcGroupPtr buildCurve(BN_CTX* ctx) {
     return nullptr;
   return group;
 }
+
+// The curve is the same for every verification and is never changed once
+// built, so it is built once per process (the first verification that
+// succeeds in building it publishes it; a thread that lost that race frees
+// its own copy) and given back when the library is unloaded.
+class SharedCurve {
+ public:
+  ~SharedCurve() { EC_GROUP_free(group_.exchange(nullptr)); }
+
+  const EC_GROUP* get(BN_CTX* ctx) {
+    if (const EC_GROUP* g = group_.load(std::memory_order_acquire)) return g;
+    EcGroupPtr built = buildCurve(ctx);
+    if (!built) return nullptr;
+    EC_GROUP* expected = nullptr;
+    if (group_.compare_exchange_strong(expected, built.get(), std::memory_order_acq_rel))
+      return built.release();
+    return expected;  // another thread's, equal to ours
+  }
+
+ private:
+  std::atomic<EC_GROUP*> group_{nullptr};
+};
+
+SharedCurve sharedCurve;
 
 // e as an integer, cut to the bit length of the order when it is longer.
 BignumPtr digestToNumber(const unsigned char* e, int eLength, const BIGNUM* order) {
@@ -56,13 +84,36 @@ bool inRange(const BIGNUM* v, const BIGNUM* order) {
   return !BN_is_zero(v) && !BN_is_negative(v) && BN_cmp(v, order) < 0;
 }
 
+// sm2_do_verify on the caller's arithmetic context.
+int doVerify(const unsigned char* e, int eLength, const BIGNUM* r, const BIGNUM* s,
+             const EC_GROUP* group, const EC_POINT* point, BN_CTX* ctx) {
+  const BIGNUM* order = EC_GROUP_get0_order(group);
+  if (!order || BN_is_zero(order)) return -1;
+
+  if (!inRange(r, order) || !inRange(s, order)) return 0;
+
+  BignumPtr t(BN_new());
+  if (!t || !BN_mod_add(t.get(), r, s, order, ctx)) return -1;
+  if (BN_is_zero(t.get())) return 0;
+
+  // (x1, y1) = s*G + t*P
+  EcPointPtr sum(EC_POINT_new(group));
+  BignumPtr x1(BN_new());
+  if (!sum || !x1 || !EC_POINT_mul(group, sum.get(), s, point, t.get(), ctx)) return -1;
+  if (EC_POINT_is_at_infinity(group, sum.get())) return 0;
+  if (!EC_POINT_get_affine_coordinates(group, sum.get(), x1.get(), nullptr, ctx)) return -1;
+
+  BignumPtr en = digestToNumber(e, eLength, order);
+  BignumPtr big_r(BN_new());
+  if (!en || !big_r || !BN_mod_add(big_r.get(), en.get(), x1.get(), order, ctx)) return -1;
+  return BN_cmp(big_r.get(), r) == 0 ? 1 : 0;
+}
+
 }  // namespace
 
-bool mySM2::verifySM2Signature(const unsigned char* e, unsigned long eLength,
-                               const unsigned char* cert, unsigned long certLength,
-                               const unsigned char* sig, unsigned long sigLength) {
-  Struct_ECCPUBLICKEYBLOB key;
-  if (!dovel_x509::getPublicStructFromCert(cert, certLength, &key)) return false;
+bool varo::sm2::verifyWithKey(const unsigned char* e, unsigned long eLength,
+                              const Struct_ECCPUBLICKEYBLOB& key, const unsigned char* sig,
+                              unsigned long sigLength) {
   if (!e || !sig || eLength > static_cast<unsigned long>(INT_MAX)) return false;
 
   // The 128-byte form: r and s right-aligned in 64-byte fields.
@@ -75,8 +126,16 @@ bool mySM2::verifySM2Signature(const unsigned char* e, unsigned long eLength,
   } else {
     return false;
   }
-  return SM2_verify_signature(e, static_cast<int>(eLength), key.XCoordinate, 64, key.YCoordinate,
-                              64, wide, 64, wide + 64, 64) == 0;
+  return mySM2::SM2_verify_signature(e, static_cast<int>(eLength), key.XCoordinate, 64,
+                                     key.YCoordinate, 64, wide, 64, wide + 64, 64) == 0;
+}
+
+bool mySM2::verifySM2Signature(const unsigned char* e, unsigned long eLength,
+                               const unsigned char* cert, unsigned long certLength,
+                               const unsigned char* sig, unsigned long sigLength) {
+  Struct_ECCPUBLICKEYBLOB key;
+  if (!dovel_x509::getPublicStructFromCert(cert, certLength, &key)) return false;
+  return varo::sm2::verifyWithKey(e, eLength, key, sig, sigLength);
 }
 
 int mySM2::SM2_verify_signature(const unsigned char* e, int eLength, const unsigned char* x,
@@ -86,45 +145,25 @@ int mySM2::SM2_verify_signature(const unsigned char* e, int eLength, const unsig
   if (!e && eLength > 0) return -1;
   BnCtxPtr ctx(BN_CTX_new());
   if (!ctx) return -1;
-  EcGroupPtr group = buildCurve(ctx.get());
+  const EC_GROUP* group = sharedCurve.get(ctx.get());
   if (!group) return -1;
 
   BignumPtr px = fromBytes(x, xLength), py = fromBytes(y, yLength);
-  EcPointPtr point(EC_POINT_new(group.get()));
+  EcPointPtr point(EC_POINT_new(group));
   // Setting affine coordinates refuses a point that is not on the curve.
   if (!px || !py || !point ||
-      !EC_POINT_set_affine_coordinates(group.get(), point.get(), px.get(), py.get(), ctx.get()))
+      !EC_POINT_set_affine_coordinates(group, point.get(), px.get(), py.get(), ctx.get()))
     return -1;
 
   BignumPtr rn = fromBytes(r, rLength), sn = fromBytes(s, sLength);
   if (!rn || !sn) return -1;
-  const sm2_public_key key{group.get(), point.get()};
-  return sm2_do_verify(e, eLength, rn.get(), sn.get(), &key) == 1 ? 0 : -1;
+  return doVerify(e, eLength, rn.get(), sn.get(), group, point.get(), ctx.get()) == 1 ? 0 : -1;
 }
 
 int mySM2::sm2_do_verify(const unsigned char* e, int eLength, const BIGNUM* r, const BIGNUM* s,
                          const sm2_public_key* key) {
   if (!key || !key->group || !key->point || !r || !s || (!e && eLength > 0)) return -1;
-  const EC_GROUP* group = key->group;
   BnCtxPtr ctx(BN_CTX_new());
-  const BIGNUM* order = EC_GROUP_get0_order(group);
-  if (!ctx || !order || BN_is_zero(order)) return -1;
-
-  if (!inRange(r, order) || !inRange(s, order)) return 0;
-
-  BignumPtr t(BN_new());
-  if (!t || !BN_mod_add(t.get(), r, s, order, ctx.get())) return -1;
-  if (BN_is_zero(t.get())) return 0;
-
-  // (x1, y1) = s*G + t*P
-  EcPointPtr sum(EC_POINT_new(group));
-  BignumPtr x1(BN_new());
-  if (!sum || !x1 || !EC_POINT_mul(group, sum.get(), s, key->point, t.get(), ctx.get())) return -1;
-  if (EC_POINT_is_at_infinity(group, sum.get())) return 0;
-  if (!EC_POINT_get_affine_coordinates(group, sum.get(), x1.get(), nullptr, ctx.get())) return -1;
-
-  BignumPtr en = digestToNumber(e, eLength, order);
-  BignumPtr big_r(BN_new());
-  if (!en || !big_r || !BN_mod_add(big_r.get(), en.get(), x1.get(), order, ctx.get())) return -1;
-  return BN_cmp(big_r.get(), r) == 0 ? 1 : 0;
+  if (!ctx) return -1;
+  return doVerify(e, eLength, r, s, key->group, key->point, ctx.get());
 }

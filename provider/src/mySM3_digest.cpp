@@ -34,27 +34,30 @@ bool mySM3::getsm3DigestWithoutCert(const unsigned char* msg, unsigned long msgL
   return true;
 }
 
-bool mySM3::getsm3Digest(const unsigned char* msg, unsigned long msgLength,
-                         const unsigned char* cert, unsigned long certLength, unsigned char* out,
-                         int* outLength) {
-  Struct_ECCPUBLICKEYBLOB key;
-  if (!dovel_x509::getPublicStructFromCert(cert, certLength, &key)) return false;
-
+void varo::sm3::messageRepresentative(const unsigned char* msg, unsigned long msgLength,
+                                      const Struct_ECCPUBLICKEYBLOB& key, unsigned char e[32]) {
   unsigned char zInput[varo::sm2::kZInputSize];
   std::memcpy(zInput, varo::sm2::kZPrefix.data(), varo::sm2::kZPrefixSize);
   std::memcpy(zInput + varo::sm2::kZPrefixSize, key.XCoordinate + 32, 32);
   std::memcpy(zInput + varo::sm2::kZPrefixSize + 32, key.YCoordinate + 32, 32);
   unsigned char z[32];
-  sm3(zInput, static_cast<int>(sizeof zInput), z);
+  mySM3::sm3(zInput, static_cast<int>(sizeof zInput), z);
 
   // e = SM3(Z || M), streamed: the same digest as hashing one joined buffer.
-  sm3_context ctx;
-  sm3_starts(&ctx);
-  sm3_update(&ctx, z, 32);
+  mySM3::sm3_context ctx;
+  mySM3::sm3_starts(&ctx);
+  mySM3::sm3_update(&ctx, z, 32);
   if (msg) updateAll(&ctx, msg, msgLength);
-  unsigned char e[32];
-  sm3_finish(&ctx, e);
+  mySM3::sm3_finish(&ctx, e);
+}
 
+bool mySM3::getsm3Digest(const unsigned char* msg, unsigned long msgLength,
+                         const unsigned char* cert, unsigned long certLength, unsigned char* out,
+                         int* outLength) {
+  Struct_ECCPUBLICKEYBLOB key;
+  if (!dovel_x509::getPublicStructFromCert(cert, certLength, &key)) return false;
+  unsigned char e[32];
+  varo::sm3::messageRepresentative(msg, msgLength, key, e);
   if (outLength) *outLength = 32;
   if (out) std::memcpy(out, e, sizeof e);
   return true;

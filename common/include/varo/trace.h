@@ -17,6 +17,24 @@ inline constexpr const char* kDirectory = "/tmp/varolog";
 // A name with a "/" or a path over 199 characters is not written.
 void marker(const char* name);
 
+// The markers of one call into a library: the trace directory is looked up
+// once, when the scope starts, and held until it ends. A call made without
+// the directory then pays one failed lookup for all its markers instead of
+// one per marker; a directory that appears or goes while the call runs
+// counts from the next call on. Written files are those of marker().
+class MarkerScope {
+ public:
+  MarkerScope();
+  ~MarkerScope();
+  MarkerScope(const MarkerScope&) = delete;
+  MarkerScope& operator=(const MarkerScope&) = delete;
+
+  void marker(const char* name) const;
+
+ private:
+  int dir_;
+};
+
 // Creates or truncates the file at path and writes n bytes of data, or ten
 // zero bytes when n is 0 (a placeholder that shows the point was reached).
 void dump(const char* path, const void* data, size_t n);
