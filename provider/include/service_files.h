@@ -18,10 +18,12 @@ inline constexpr size_t kPictureReadLimit = 204800;
 // Characters of a seal identifier that names a seal file, at most.
 inline constexpr size_t kMaxSealFileIdLength = 99;
 
-// The first limit bytes of the regular file at path; nullopt when it is
-// missing or not a regular file (a FIFO planted under the name is never
-// opened for a blocking read).
+// The first limit bytes of the file the service left at path; nullopt when
+// it is missing or not the service's: only a regular file with one link that
+// belongs to the calling user or root counts (no link is followed, and a
+// FIFO planted under the name is never opened for a blocking read).
 std::optional<std::string> readServiceFile(const std::string& path, size_t limit);
+// True when the service's file is there, by the same rule.
 bool serviceFileExists(const std::string& path);
 
 // The identifier part of a seal id: the characters before the first "@",

@@ -9,6 +9,7 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -35,29 +36,42 @@ class WipeOnExit {
   std::string& s_;
 };
 
-// Reads until the peer closes, a receive times out or fails, or the working
-// buffer is full. The text ends at the first zero byte, as a C text would.
+// Reads until the peer closes, a receive waits a whole quiet period, a
+// receive fails, or the working buffer is full. The text ends at the first
+// zero byte, as a C text would. The whole exchange has a deadline of two
+// quiet periods: a peer that keeps sending a byte now and then cannot hold
+// the caller longer, and what it sent by then counts as nothing received.
 std::string receiveAll(int fd) {
-  timeval timeout{};
-  timeout.tv_sec = kReceiveTimeoutSeconds;
-  const int flags =
-      ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0 ? MSG_WAITALL : 0;
+  using Clock = std::chrono::steady_clock;
+  const auto quiet = std::chrono::seconds(kReceiveTimeoutSeconds);
+  const auto deadline = Clock::now() + 2 * quiet;
   std::unique_ptr<char[]> work(new char[kWorkingBufferSize]);
   ByteWriter writer(work.get(), kWorkingBufferSize - 1);  // one byte kept for the terminator
   char chunk[kReceiveChunk];
-  // Signals may interrupt the wait; the retries together stay within two
-  // receive periods, so a process that gets signals often still returns.
-  const auto giveUp =
-      std::chrono::steady_clock::now() + std::chrono::seconds(2 * kReceiveTimeoutSeconds);
+  bool late = false;
   while (writer.remaining() > 0) {
+    const auto now = Clock::now();
+    if (now >= deadline) {
+      late = true;
+      break;
+    }
+    const auto wait = std::min<Clock::duration>(quiet, deadline - now);
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(
+        &p, 1, int(std::chrono::duration_cast<std::chrono::milliseconds>(wait).count()) + 1);
+    if (ready < 0 && errno == EINTR) continue;  // within the deadline
+    if (ready <= 0) {
+      late = Clock::now() >= deadline;
+      break;  // a quiet period: what arrived is the reply
+    }
     size_t want = writer.remaining() < sizeof chunk ? writer.remaining() : sizeof chunk;
-    ssize_t n = ::recv(fd, chunk, want, flags);
-    if (n < 0 && errno == EINTR && std::chrono::steady_clock::now() < giveUp) continue;
+    ssize_t n = ::recv(fd, chunk, want, MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     if (n <= 0) break;
     writer.put(ByteSpan(chunk, size_t(n)));
   }
   OPENSSL_cleanse(chunk, sizeof chunk);
-  std::string_view received(work.get(), writer.size());
+  std::string_view received(work.get(), late ? 0 : writer.size());
   size_t zero = received.find('\0');
   if (zero != std::string_view::npos) received = received.substr(0, zero);
   std::string text(received);

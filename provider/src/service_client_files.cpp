@@ -16,13 +16,20 @@ namespace {
 
 using Fd = varo::UniqueFd;
 
+// A file the service left for this user: a regular file with one link that
+// belongs to the calling user or to root. Anything else under the name (a
+// link, a FIFO, another user's file planted in /tmp) is not the service's.
+bool isServiceFile(const struct stat& st) {
+  return S_ISREG(st.st_mode) && st.st_nlink == 1 && (st.st_uid == ::geteuid() || st.st_uid == 0);
+}
+
 }  // namespace
 
 std::optional<std::string> readServiceFile(const std::string& path, size_t limit) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
   if (fd.get() < 0) return std::nullopt;
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::fstat(fd.get(), &st) != 0 || !isServiceFile(st)) return std::nullopt;
   std::string content(limit, '\0');
   size_t used = 0;
   while (used < limit) {
@@ -37,7 +44,7 @@ std::optional<std::string> readServiceFile(const std::string& path, size_t limit
 
 bool serviceFileExists(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+  return ::lstat(path.c_str(), &st) == 0 && isServiceFile(st);
 }
 
 std::optional<std::string> sealFileId(const unsigned char* sealId, int length) {

@@ -2,7 +2,12 @@
 // under /tmp, with a scripted service on the real port.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -231,6 +236,53 @@ TEST_F(SealFiles, MissingPictureIsAskedForWithItsTransportResult) {
   EXPECT_EQ(OES_GetSealImage(nullptr, 0, 0, nullptr, &length, &width, &height), 4371);
   EXPECT_EQ(OES_GetSealImage(sealBytes, int(seal.size()), 0, nullptr, &length, nullptr, &height),
             4371);
+}
+
+// What another local user can plant under a seal file's name before the
+// reader asks for it is never taken for the service's file: the service is
+// asked, and the planted bytes never reach the reader.
+TEST_F(SealFiles, PlantedSealFilesAreNotTheServices) {
+  const std::string path = "/tmp/H5PLANT.seal", victim = "/tmp/H5PLANT-victim";
+  files.track(path);
+  files.track(victim);
+  unsigned char id[] = "H5PLANT@LM_GM3000&K1@/VaroSupport/TokenSign_LM";
+  const int idLength = int(sizeof id - 1);
+  service.setDefault(FakeReply::of("{\"COM\":\"12\"}"));  // writes nothing
+  const struct {
+    const char* name;
+    std::function<bool()> plant;
+  } cases[] = {
+      {"a link to a private file",
+       [&] {
+         std::ofstream(victim) << "private bytes";
+         return ::symlink(victim.c_str(), path.c_str()) == 0;
+       }},
+      {"a second link of a file",
+       [&] {
+         std::ofstream(victim) << "planted bytes";
+         return ::link(victim.c_str(), path.c_str()) == 0;
+       }},
+      {"another user's file",
+       [&] {
+         std::ofstream(path) << "planted bytes";
+         return ::geteuid() == 0 && ::chown(path.c_str(), 65534, 65534) == 0;
+       }},
+      {"a FIFO", [&] { return ::mkfifo(path.c_str(), 0600) == 0; }},
+  };
+  for (const auto& c : cases) {
+    ::unlink(path.c_str());
+    ::unlink(victim.c_str());
+    if (!c.plant()) continue;  // another user's file needs root
+    service.clearRequests();
+    int length = -1;
+    EXPECT_EQ(OES_GetSeal(id, idLength, nullptr, &length), 4400) << c.name;
+    EXPECT_EQ(service.requestCount(), 1u) << c.name;
+    std::vector<unsigned char> buffer(64, 0xEE);
+    length = 64;
+    EXPECT_EQ(OES_GetSeal(id, idLength, buffer.data(), &length), 4400) << c.name;
+    EXPECT_EQ(buffer, std::vector<unsigned char>(64, 0xEE)) << c.name;
+  }
+  ::unlink(path.c_str());
 }
 
 }  // namespace
