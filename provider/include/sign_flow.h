@@ -10,6 +10,7 @@
 
 #include "oes_codes.h"
 #include "varo/byte_span.h"
+#include "varo/secret_text.h"
 
 namespace varo::provider::signing {
 
@@ -42,7 +43,7 @@ std::optional<SealIdFields> parseSealId(ByteSpan sealId);
 // The PIN in a reply of the PIN dialog: kOk with *pin set, kCancelled for
 // "USERCANCELED", kBadPin for a reply of 5 characters or fewer, one without
 // the PIN member, or a PIN longer than the hand-over carries.
-int pinFromReply(std::string_view reply, std::string* pin);
+int pinFromReply(std::string_view reply, SecretText* pin);
 
 // The signing module path for a module field: the installation directory
 // followed by the field, ".so" appended when the name holds neither ".dll"

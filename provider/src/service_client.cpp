@@ -17,6 +17,7 @@
 
 #include "varo/byte_span.h"
 #include "varo/fd_io.h"
+#include "varo/secret_text.h"
 #include "varo/unique_fd.h"
 
 namespace varo::service {
@@ -24,24 +25,14 @@ namespace varo::service {
 namespace {
 
 // Replies may carry the user's PIN (the answer to the PIN dialog), so every
-// copy the client makes of a reply is wiped before its memory is released.
-class WipeOnExit {
- public:
-  explicit WipeOnExit(std::string& s) : s_(s) {}
-  ~WipeOnExit() { OPENSSL_cleanse(s_.data(), s_.size()); }
-  WipeOnExit(const WipeOnExit&) = delete;
-  WipeOnExit& operator=(const WipeOnExit&) = delete;
-
- private:
-  std::string& s_;
-};
-
+// copy the client makes of a reply is a SecretText or is wiped before its
+// memory is released.
 // Reads until the peer closes, a receive waits a whole quiet period, a
 // receive fails, or the working buffer is full. The text ends at the first
 // zero byte, as a C text would. The whole exchange has a deadline of two
 // quiet periods: a peer that keeps sending a byte now and then cannot hold
 // the caller longer, and what it sent by then counts as nothing received.
-std::string receiveAll(int fd) {
+void receiveAll(int fd, SecretText* text) {
   using Clock = std::chrono::steady_clock;
   const auto quiet = std::chrono::seconds(kReceiveTimeoutSeconds);
   const auto deadline = Clock::now() + 2 * quiet;
@@ -74,9 +65,8 @@ std::string receiveAll(int fd) {
   std::string_view received(work.get(), late ? 0 : writer.size());
   size_t zero = received.find('\0');
   if (zero != std::string_view::npos) received = received.substr(0, zero);
-  std::string text(received);
+  text->assign(received);
   OPENSSL_cleanse(work.get(), writer.size());
-  return text;
 }
 
 // The outcome of a connect that a signal interrupted: 0 once connected.
@@ -101,7 +91,7 @@ size_t usedPartStart(std::string_view text) {
   return text.find('{');
 }
 
-int transact(std::string_view request, bool wantReply, std::string* used) {
+int transact(std::string_view request, bool wantReply, SecretText* used) {
   UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (socket.get() < 0) return kNoSocket;
   sockaddr_in address{};
@@ -115,36 +105,39 @@ int transact(std::string_view request, bool wantReply, std::string* used) {
   if (rc != 0) return kNoConnection;
   if (!sendAll(socket.get(), request.data(), request.size())) return kSendFailed;
   if (!wantReply) return kOk;
-  std::string text = receiveAll(socket.get());
-  WipeOnExit wipeText(text);
+  SecretText text(kReceiveChunk);
+  receiveAll(socket.get(), &text);
   if (text.empty()) return kNoData;
-  size_t start = usedPartStart(text);
+  size_t start = usedPartStart(text.view());
   if (start == std::string::npos) return kNoData;
-  *used = text.substr(start);
+  used->assign(text.view().substr(start));
   return kOk;
+}
+
+// The used part of a reply for a caller with replyCapacity bytes of room,
+// the terminator included.
+std::string_view cut(const SecretText& used, size_t replyCapacity) {
+  return used.view().substr(0, replyCapacity - 1);
 }
 
 }  // namespace
 
 int exchange(std::string_view request, std::string* reply, size_t replyCapacity) {
-  std::string used;
-  WipeOnExit wipeUsed(used);
+  SecretText used(kReceiveChunk);
   const bool wantReply = reply != nullptr && replyCapacity > 0;
   int rc = transact(request, wantReply, &used);
   if (wantReply) {
     reply->clear();
-    if (rc == kOk) *reply = used.substr(0, replyCapacity - 1);
+    if (rc == kOk) reply->assign(cut(used, replyCapacity));
   }
   return rc;
 }
 
 int exchange(std::string_view request, char* reply, size_t replyCapacity) {
-  if (reply == nullptr || replyCapacity == 0)
-    return exchange(request, static_cast<std::string*>(nullptr), 0);
-  std::string used;
-  WipeOnExit wipeUsed(used);
-  int rc = exchange(request, &used, replyCapacity);
-  if (rc == kOk) ByteWriter(reply, replyCapacity).putText(used);
+  const bool wantReply = reply != nullptr && replyCapacity > 0;
+  SecretText used(kReceiveChunk);
+  int rc = transact(request, wantReply, &used);
+  if (wantReply && rc == kOk) ByteWriter(reply, replyCapacity).putText(cut(used, replyCapacity));
   return rc;
 }
 

@@ -57,11 +57,10 @@ int pinStep(int* signatureLength) {
   // The transport result is not examined: an unreachable service leaves the
   // reply empty, which is refused below.
   service::exchange("InputPINDlg", reply, sizeof reply);
-  std::string pinText;
+  SecretText pinText;
   int rc = pinFromReply(reply, &pinText);
   OPENSSL_cleanse(reply, sizeof reply);
-  if (rc == kOk && !pin::put(pinText)) rc = kBadPin;
-  OPENSSL_cleanse(pinText.data(), pinText.size());
+  if (rc == kOk && !pin::put(pinText.view())) rc = kBadPin;
   if (rc != kOk) {
     // A dialog that gave no PIN this time must not leave an earlier one to
     // sign with.

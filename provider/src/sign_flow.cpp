@@ -72,7 +72,7 @@ std::optional<SealIdFields> parseSealId(ByteSpan sealId) {
   return out;
 }
 
-int pinFromReply(std::string_view reply, std::string* pin) {
+int pinFromReply(std::string_view reply, SecretText* pin) {
   if (contains(reply, "USERCANCELED")) return kCancelled;
   if (reply.size() <= kShortestPinReply) return kBadPin;
   const size_t at = reply.find("PIN");
@@ -83,7 +83,7 @@ int pinFromReply(std::string_view reply, std::string* pin) {
   if (end < start) return kBadPin;
   std::string_view value = reply.substr(start, end - start);
   if (value.size() > pin::kMaxPinLength) return kBadPin;
-  *pin = std::string(value);
+  pin->assign(value);
   return kOk;
 }
 

@@ -92,9 +92,10 @@ TEST(PinReply, CarriesThePinWholeUpToItsLimit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
-    std::string pin = "untouched";
+    varo::SecretText pin;
+    pin.assign("untouched");
     EXPECT_EQ(pinFromReply(c.reply, &pin), c.rc);
-    EXPECT_EQ(pin, c.rc == kOk ? c.pin : "untouched");
+    EXPECT_EQ(pin.view(), c.rc == kOk ? c.pin : "untouched");
   }
 }
 
