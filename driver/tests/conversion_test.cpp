@@ -107,29 +107,13 @@ TEST_F(Conversion, SealListFallsBackToTheConvertedLocalList) {
 
 namespace {
 
-// An installed library moved aside for the scope.
-class MovedAside {
- public:
-  explicit MovedAside(const std::string& path) : path_(path), aside_(path + ".aside") {
-    moved_ = std::rename(path_.c_str(), aside_.c_str()) == 0;
-  }
-  ~MovedAside() {
-    if (moved_) std::rename(aside_.c_str(), path_.c_str());
-  }
-  bool ok() const { return moved_; }
-
- private:
-  std::string path_, aside_;
-  bool moved_ = false;
-};
-
 TEST_F(Conversion, KeyConversionKeepsTheOldFilesUntilTheSealIsWritten) {
   ASSERT_TRUE(keys_->writeThreeFileForm("OLD", seal_).ok());
   std::vector<std::string> files;
   for (const char* lib : {"/sealstruct/libSesSealStru.so",
                           "/VaroSupport/VaroCommon/ToolBench.so"}) {
-    MovedAside aside(std::string(varo::kInstallRoot) + lib);
-    ASSERT_TRUE(aside.ok());
+    varo::testing::MovedAside aside(lib);
+    ASSERT_TRUE(aside.moved());
     char device[] = "OLD";
     EXPECT_EQ(converter_.ConvertSealFormat(device), 0) << lib;
     ASSERT_TRUE(keys_->listFiles("OLD", &files).ok());

@@ -5,39 +5,14 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "driver_fixture.h"
+#include "varo/tmp_files.h"
 
 namespace {
 
 using varo::testing::InstalledDriver;
-
-// The installed vendor library moved aside for the scope, put back at its end.
-class VendorLibraryAside {
- public:
-  VendorLibraryAside()
-      : path_(varo::testing::installedVendorLibraryPath()), aside_(path_ + ".aside") {
-    moved_ = std::rename(path_.c_str(), aside_.c_str()) == 0;
-  }
-  ~VendorLibraryAside() {
-    if (moved_) std::rename(aside_.c_str(), path_.c_str());
-  }
-  bool ok() const { return moved_; }
-  // Puts a copy of another library in its place.
-  bool replaceWith(const std::string& library) {
-    std::ifstream in(library, std::ios::binary);
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    return in.good() && out.good();
-  }
-  void removeReplacement() { ::unlink(path_.c_str()); }
-
- private:
-  std::string path_, aside_;
-  bool moved_ = false;
-};
 
 void expectEveryKeyOperationFails(const char* situation) {
   InstalledDriver driver;
@@ -58,12 +33,11 @@ void expectEveryKeyOperationFails(const char* situation) {
 TEST(VendorLibrary, MissingOrIncompleteLibraryFailsEveryKeyOperation) {
   varo::testing::TempKeyStore keys;
   ASSERT_TRUE(keys->createKey("KEY01").ok());
-  VendorLibraryAside aside;
-  ASSERT_TRUE(aside.ok());
+  varo::testing::MovedAside aside(varo::kVendorKeyLibraryPath);
+  ASSERT_TRUE(aside.moved());
   expectEveryKeyOperationFails("absent");
   ASSERT_TRUE(aside.replaceWith(PARTIAL_VENDOR_STUB));
   expectEveryKeyOperationFails("lacking functions");
-  aside.removeReplacement();
 }
 
 }  // namespace

@@ -56,24 +56,7 @@ size_t countInLog(const std::string& log, const std::string& text) {
   return n;
 }
 
-// An installed library moved aside for the scope, and put back at its end.
-class MovedAside {
- public:
-  explicit MovedAside(const std::string& relativePath)
-      : path_(std::string(varo::kInstallRoot) + relativePath), aside_(path_ + ".aside") {
-    moved_ = std::rename(path_.c_str(), aside_.c_str()) == 0;
-  }
-  ~MovedAside() {
-    if (moved_) std::rename(aside_.c_str(), path_.c_str());
-  }
-  MovedAside(const MovedAside&) = delete;
-  MovedAside& operator=(const MovedAside&) = delete;
-  bool moved() const { return moved_; }
-
- private:
-  std::string path_, aside_;
-  bool moved_ = false;
-};
+using varo::testing::MovedAside;
 
 class LiveService : public ::testing::Test {
  protected:

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "VaroGetUKInfo.h"
+#include "varo/tmp_files.h"
 #include "varo/install_root.h"
 #include "varo/temp_key_store.h"
 
@@ -69,10 +70,9 @@ TEST(KeyInfo, RefusesBadRequestsInOrder) {
 }
 
 TEST(KeyInfo, ReportsAMissingToolLibraryAndAFactoryWithoutObject) {
-  const std::string tool = std::string(varo::kInstallRoot) + varo::kToolLibraryPath;
   {
-    ASSERT_EQ(std::rename(tool.c_str(), (tool + ".aside").c_str()), 0);
-    Undo back{[&] { std::rename((tool + ".aside").c_str(), tool.c_str()); }};
+    varo::testing::MovedAside aside(varo::kToolLibraryPath);
+    ASSERT_TRUE(aside.moved());
     EXPECT_EQ(doIt(request("LM_GM3000", "1")), "ERROR:加载工具库失败");
   }
   fs::copy_file(NULL_DRIVER_PATH, kDriverPrefix + "KEYINFO_NULL.so",

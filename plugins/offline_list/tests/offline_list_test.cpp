@@ -12,11 +12,11 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "VaroGetSealListOfficeLine.h"
+#include "varo/tmp_files.h"
 #include "varo/install_root.h"
 
 namespace {
@@ -172,26 +172,14 @@ TEST_F(OfflineList, AnswersAnErrorWithoutDriverDirectoryOrToolLibrary) {
   fs::create_directory(kDriverDir);
 
   const std::string tool = std::string(varo::kInstallRoot) + varo::kToolLibraryPath;
-  ASSERT_EQ(std::rename(tool.c_str(), (tool + ".aside").c_str()), 0);
-  const std::string answer = doIt();
-  std::rename((tool + ".aside").c_str(), tool.c_str());
-  EXPECT_EQ(answer, "ERROR:加载工具库失败");
+  {
+    varo::testing::MovedAside aside(varo::kToolLibraryPath);
+    ASSERT_TRUE(aside.moved());
+    EXPECT_EQ(doIt(), "ERROR:加载工具库失败");
+  }
 
   DoIt(nullptr, nullptr);  // nothing to write to: nothing happens
   EXPECT_EQ(doIt(), "[]");
-}
-
-// The messages of the client log, after checking the form of each line.
-std::vector<std::string> logMessages(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> messages;
-  const std::regex line(R"(\d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d\t(.*))");
-  std::smatch match;
-  for (std::string text; std::getline(in, text);) {
-    EXPECT_TRUE(std::regex_match(text, match, line)) << text;
-    messages.push_back(match.size() > 1 ? match[1].str() : text);
-  }
-  return messages;
 }
 
 TEST_F(OfflineList, LogsEveryStepToTheClientLogWhenItsDirectoryExists) {
@@ -220,7 +208,7 @@ TEST_F(OfflineList, LogsEveryStepToTheClientLogWhenItsDirectoryExists) {
   doIt();  // appended
   std::vector<std::string> twice = run;
   twice.insert(twice.end(), run.begin(), run.end());
-  EXPECT_EQ(logMessages(logFile), twice);
+  EXPECT_EQ(varo::testing::clientLogMessages(logFile), twice);
   EXPECT_EQ(fs::status(logFile).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
 

@@ -14,11 +14,11 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "VaroGetSealListOnLine.h"
+#include "varo/tmp_files.h"
 #include "varo/daemon_process.h"
 #include "varo/fake_service.h"
 #include "varo/install_root.h"
@@ -51,15 +51,6 @@ std::string doIt(std::string token, const char* ip = nullptr, const char* mac = 
   EXPECT_TRUE(end != out.end() && std::all_of(end + 1, out.end(), [](char c) { return c == 'X'; }));
   return std::string(out.begin(), end);
 }
-
-// The installed tool library, moved aside for the scope.
-struct ToolLibraryAside {
-  const std::string path = std::string(varo::kInstallRoot) + varo::kToolLibraryPath;
-  const bool moved = std::rename(path.c_str(), (path + ".aside").c_str()) == 0;
-  ~ToolLibraryAside() {
-    if (moved) std::rename((path + ".aside").c_str(), path.c_str());
-  }
-};
 
 class OnlineList : public ::testing::Test {
  protected:
@@ -148,22 +139,9 @@ TEST_F(OnlineList, RefusesBadTokensAndReportsNoServerOrToolLibrary) {
   DoIt(token.data(), nullptr, nullptr, nullptr);
   EXPECT_STREQ(untouched, "abc");
 
-  ToolLibraryAside aside;
-  ASSERT_TRUE(aside.moved);
+  varo::testing::MovedAside aside(varo::kToolLibraryPath);
+  ASSERT_TRUE(aside.moved());
   EXPECT_EQ(doIt(token), kNoToolLibrary);
-}
-
-// The messages of the client log, after checking the form of each line.
-std::vector<std::string> logMessages(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> messages;
-  const std::regex line(R"(\d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d\t(.*))");
-  std::smatch match;
-  for (std::string text; std::getline(in, text);) {
-    EXPECT_TRUE(std::regex_match(text, match, line)) << text;
-    messages.push_back(match.size() > 1 ? match[1].str() : text);
-  }
-  return messages;
 }
 
 TEST_F(OnlineList, LogsEveryStepWhenTheLogDirectoryExists) {
@@ -175,7 +153,7 @@ TEST_F(OnlineList, LogsEveryStepWhenTheLogDirectoryExists) {
   EXPECT_EQ(doIt(token, "10.0.0.7", "M1"), kList);
   EXPECT_EQ(doIt("bad"), kWrongToken);
   {
-    ToolLibraryAside aside;
+    varo::testing::MovedAside aside(varo::kToolLibraryPath);
     EXPECT_EQ(doIt(token), kNoToolLibrary);
   }
   const std::string tag = "VaroGetSealListOnLine";
@@ -193,7 +171,7 @@ TEST_F(OnlineList, LogsEveryStepWhenTheLogDirectoryExists) {
       tag + " TOKEN:" + token,
       tag + ":加载工具库失败",
   };
-  EXPECT_EQ(logMessages(dir() + "/varolog/clientlog.txt"), expected);
+  EXPECT_EQ(varo::testing::clientLogMessages(dir() + "/varolog/clientlog.txt"), expected);
 }
 
 // The standard output of an installed program run to its end.

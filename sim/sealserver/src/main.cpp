@@ -42,15 +42,6 @@ struct Options {
   int port = kDefaultPort;
 };
 
-bool parsePort(const char* text, int* port) {
-  char* end = nullptr;
-  errno = 0;
-  long value = std::strtol(text, &end, 10);
-  if (errno || !*text || *end || value < 0 || value > 65535) return false;
-  *port = static_cast<int>(value);
-  return true;
-}
-
 int usageError(const std::string& message) {
   std::fprintf(stderr, "varo-sealserver: %s\n%s", message.c_str(), kUsage);
   return 2;
@@ -84,7 +75,7 @@ int parseOptions(int argc, char** argv, Options* options) {
     } else if (arg == "--address") {
       options->address = value;
     } else if (arg == "--port") {
-      if (!parsePort(value, &options->port))
+      if (!signd::parsePort(value, &options->port))
         return usageError(std::string("bad port \"") + value + "\"");
     } else if (arg == "--token-id") {
       if (!*value) return usageError("--token-id needs a non-empty id");

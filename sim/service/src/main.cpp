@@ -41,15 +41,6 @@ struct Options {
   int port = kDefaultPort;
 };
 
-bool parsePort(const char* text, int* port) {
-  char* end = nullptr;
-  errno = 0;
-  long value = std::strtol(text, &end, 10);
-  if (errno || !*text || *end || value < 0 || value > 65535) return false;
-  *port = static_cast<int>(value);
-  return true;
-}
-
 // 0: parsed; 1: help shown; 2: usage error (reported).
 int parseOptions(int argc, char** argv, Options* options) {
   options->handler.codecPath = std::string(varo::kInstallRoot) + varo::kCodecLibraryPath;
@@ -71,7 +62,7 @@ int parseOptions(int argc, char** argv, Options* options) {
       }
       options->handler.sealDir = value;
     } else if (arg == "--port") {
-      if (!parsePort(value, &options->port)) {
+      if (!signd::parsePort(value, &options->port)) {
         std::fprintf(stderr, "varo-signd: bad port \"%s\"\n", value);
         return 2;
       }

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include "request_text.h"
@@ -186,6 +187,15 @@ void Server::stopOnSignals() {
   sigaction(SIGTERM, &stop, nullptr);
   sigaction(SIGINT, &stop, nullptr);
   signal(SIGPIPE, SIG_IGN);
+}
+
+bool parsePort(const char* text, int* port) {
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(text, &end, 10);
+  if (errno || !*text || *end || value < 0 || value > 65535) return false;
+  *port = static_cast<int>(value);
+  return true;
 }
 
 }  // namespace signd

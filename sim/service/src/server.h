@@ -55,4 +55,7 @@ class Server {
   static volatile std::sig_atomic_t stopRequested_;
 };
 
+// A TCP port given on a command line: decimal, 0 to 65535.
+bool parsePort(const char* text, int* port);
+
 }  // namespace signd

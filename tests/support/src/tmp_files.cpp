@@ -9,7 +9,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
+
+#include "varo/install_root.h"
 
 namespace varo::testing {
 
@@ -132,6 +135,35 @@ void TraceDir::clear() {
   for (const std::string& name : listDirectory(kPath))
     if (!before_.count(name)) std::remove((std::string(kPath) + "/" + name).c_str());
   ::clock_gettime(CLOCK_REALTIME_COARSE, &since_);
+}
+
+MovedAside::MovedAside(const std::string& relativePath)
+    : path_(std::string(kInstallRoot) + relativePath), aside_(path_ + ".aside") {
+  moved_ = std::rename(path_.c_str(), aside_.c_str()) == 0;
+}
+
+MovedAside::~MovedAside() {
+  if (!moved_) return;
+  ::unlink(path_.c_str());  // a replacement, if one was put there
+  std::rename(aside_.c_str(), path_.c_str());
+}
+
+bool MovedAside::replaceWith(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+  out << in.rdbuf();
+  return moved_ && in.good() && out.good();
+}
+
+std::vector<std::string> clientLogMessages(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> messages;
+  const std::regex line(R"(\d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d\t(.*))");
+  std::smatch match;
+  for (std::string text; std::getline(in, text);)
+    messages.push_back(std::regex_match(text, match, line) ? match[1].str()
+                                                           : "(not a log line) " + text);
+  return messages;
 }
 
 }  // namespace varo::testing

@@ -67,6 +67,27 @@ std::string pictureRecord(int32_t width, int32_t height, const std::string& pict
 // byte as lower-case hexadecimal without a leading zero.
 std::string pictureDigestText(ByteSpan seal);
 
+// A file of the installed tree (a path below InstallRoot, starting with
+// "/") moved aside for the scope and put back at its end, whatever happens;
+// replaceWith() puts a copy of another file in its place meanwhile.
+class MovedAside {
+ public:
+  explicit MovedAside(const std::string& relativePath);
+  ~MovedAside();
+  MovedAside(const MovedAside&) = delete;
+  MovedAside& operator=(const MovedAside&) = delete;
+  bool moved() const { return moved_; }
+  bool replaceWith(const std::string& file);
+
+ private:
+  std::string path_, aside_;
+  bool moved_ = false;
+};
+
+// The messages of a client log ("yyyy.MM.dd hh:mm:ss<TAB>message" lines);
+// a line of another form comes whole, after "(not a log line) ".
+std::vector<std::string> clientLogMessages(const std::string& path);
+
 // Keeps /tmp/varolog present for the scope: creates it when missing (and
 // then removes it with its content at the end); otherwise removes at the end
 // only the files that were not there at the start.
