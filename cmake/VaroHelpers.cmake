@@ -6,7 +6,12 @@
 # library) stays local to the library.
 function(varo_export_map target map)
   get_filename_component(map "${map}" ABSOLUTE)
-  target_link_options(${target} PRIVATE "-Wl,--version-script=${map}" "-Wl,--no-undefined")
+  target_link_options(${target} PRIVATE "-Wl,--version-script=${map}")
+  # clang keeps the sanitizer run-times in the executables: a fuzz build's
+  # libraries leave those symbols to the program that loads them.
+  if(NOT VARO_FUZZ)
+    target_link_options(${target} PRIVATE "-Wl,--no-undefined")
+  endif()
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${map}")
 endfunction()
 
@@ -55,7 +60,7 @@ endif()
 # A Google Benchmark program; `./run bench` runs every one of them.
 function(varo_add_benchmark name)
   cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
-  if(NOT benchmark_FOUND OR VARO_SANITIZE)
+  if(NOT benchmark_FOUND OR VARO_SANITIZE OR VARO_FUZZ)
     return()
   endif()
   add_executable(${name} ${B_SOURCES})
