@@ -23,8 +23,18 @@ int VendorLibrary::require(std::initializer_list<Fn> calls) const {
 
 int enumerateSingleDevice(const skf::Api& api, std::string* device) {
   std::vector<std::string> names;
-  auto call = [&](char* buffer, skf::ULONG* size) { return api.SKF_EnumDev(1, buffer, size); };
-  if (!enumerateNames(call, &names)) return kNoDevice;
+  skf::ULONG code = skf::SAR_OK;
+  auto call = [&](char* buffer, skf::ULONG* size) {
+    return code = api.SKF_EnumDev(1, buffer, size);
+  };
+  if (!enumerateNames(call, &names)) {
+    // A list longer than the buffer is not "no key": it is read whole, so
+    // that several keys with long names are told as several keys.
+    if (code != skf::SAR_BUFFER_TOO_SMALL) return kNoDevice;
+    DeviceList all = enumerateDevices(api);
+    if (!all.ok()) return kNoDevice;
+    names = std::move(all.names);
+  }
   if (names.size() > 1) return kSeveralDevices;
   *device = names.empty() ? std::string() : names.front();
   return kOk;

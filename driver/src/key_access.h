@@ -51,7 +51,8 @@ inline constexpr skf::ULONG kMaxDeviceListSize = 64 * 1024;
 // One-call enumeration of the present devices into a 256-byte list: the
 // only listed device, or the empty name when none is listed (which the
 // connection then refuses). kNoDevice when the call fails, kSeveralDevices
-// for more than one name.
+// for more than one name; a list that does not fit the buffer is read
+// whole with the two-call enumeration and counted.
 int enumerateSingleDevice(const skf::Api& api, std::string* device);
 
 // Two-call enumeration: a size query, then the list into a buffer that

@@ -169,6 +169,15 @@ void FakeService::handle(int fd) {
     std::ofstream out(file.first, std::ios::binary | std::ios::trunc);
     out.write(file.second.data(), std::streamsize(file.second.size()));
   }
+  if (reply.mode == FakeReply::Mode::Trickle) {
+    bool sent = varo::sendAll(fd, reply.text.data(), reply.text.size());
+    while (sent && !stopping_) {
+      pollfd wake = {wakeFds_[0], POLLIN, 0};
+      if (::poll(&wake, 1, reply.holdMs > 0 ? reply.holdMs : 1) > 0) break;
+      sent = varo::sendAll(fd, "x", 1);
+    }
+    return;
+  }
   if (reply.holdMs > 0) {
     // Held until the time is up or the service stops; data from the client
     // while held is ignored.

@@ -25,6 +25,9 @@ struct FakeReply {
     // request is seen, this applies as the default or for the pattern "".
     CloseAtOnce,
     Silent,  // read the request, send nothing, close after holdMs
+    // Send text, then one more byte every holdMs, never closing: until the
+    // client goes away or the service stops.
+    Trickle,
   };
   std::string text;
   Mode mode = Mode::Reply;
@@ -35,6 +38,9 @@ struct FakeReply {
   static FakeReply of(std::string t) { return FakeReply{std::move(t), Mode::Reply, 0, {}}; }
   static FakeReply silent(int holdMs = 0) { return FakeReply{{}, Mode::Silent, holdMs, {}}; }
   static FakeReply closeAtOnce() { return FakeReply{{}, Mode::CloseAtOnce, 0, {}}; }
+  static FakeReply trickle(std::string t, int everyMs) {
+    return FakeReply{std::move(t), Mode::Trickle, everyMs, {}};
+  }
 };
 
 class FakeService {
