@@ -13,7 +13,7 @@ bool readSealChunks(const skf::Api& api, skf::HANDLE application, const QString&
     skf::ULONG got = sizeof header;
     skf::ULONG rc = api.SKF_ReadFile(application, name.data(), 0, sizeof header, header, &got);
     if (rc == skf::SAR_FILE_NOT_EXIST) break;
-    if (rc != skf::SAR_OK) return false;
+    if (rc != skf::SAR_OK || got != sizeof header) return false;
     // Readers use the low 32 bits of the 64-bit length.
     const skf::ULONG n = skf::ULONG(header[0]) | skf::ULONG(header[1]) << 8 |
                          skf::ULONG(header[2]) << 16 | skf::ULONG(header[3]) << 24;
@@ -21,7 +21,10 @@ bool readSealChunks(const skf::Api& api, skf::HANDLE application, const QString&
     if (n > room) return false;
     got = static_cast<skf::ULONG>(room);
     rc = api.SKF_ReadFile(application, name.data(), 8, n, seal->bytes.data() + total, &got);
-    if (rc != skf::SAR_OK || got > n) return false;
+    // A writer creates every chunk with room for its whole payload: a chunk
+    // that gives fewer bytes than its header announces is damaged, and a
+    // seal cut short must not pass for the seal (nor replace its local copy).
+    if (rc != skf::SAR_OK || got != n) return false;
     total += got;
     ++seal->chunks;
   }

@@ -146,6 +146,20 @@ TEST_F(HostileKey, ReadsAnswerWithACodeAndLeaveCallerKeyAndTreeAlone) {
        0,
        "HOSTILE-1",
        {"high.dat"}},
+      {"chunk shorter than its header announces",
+       [&] {
+         key("K");
+         put("K", "SEALINDEX", indexRecord("[" + indexEntry("cut", "F", "610") + "]"));
+         put("K", "6100", chunk(500, 300));
+       },
+       0,
+       {"\"ID\":\"cut\""},
+       "cut",
+       0x1010,
+       {},
+       0,
+       "HOSTILE-1",
+       {}},
       {"names with \"/\" and \"..\"",
        [&] {
          key("K", "../serial");

@@ -28,6 +28,27 @@ bool containerHoldsCert(const skf::Api& api, skf::HANDLE app, std::string& conta
   return cert.size() >= got && std::memcmp(cert.data(), exported.data(), got) == 0;
 }
 
+// A device list size beyond this is not believed.
+constexpr skf::ULONG kMaxDeviceList = 64 * 1024;
+
+// The present devices: the list in one 256-byte call, or, when the list does
+// not fit there (several keys with long names), read whole after a size
+// query, so that a key is not missed for the length of its neighbours' names.
+bool presentDevices(const skf::Api& api, std::vector<std::string>* devices) {
+  skf::ULONG code = skf::SAR_OK;
+  auto enumDevs = [&](char* b, skf::ULONG* n) { return code = api.SKF_EnumDev(1, b, n); };
+  if (enumerateNames(enumDevs, devices)) return true;
+  if (code != skf::SAR_BUFFER_TOO_SMALL) return false;
+  skf::ULONG size = 0;
+  if (api.SKF_EnumDev(1, nullptr, &size) != skf::SAR_OK || size == 0 || size > kMaxDeviceList)
+    return false;
+  std::vector<char> list(size_t(size) + 2, 0);
+  skf::ULONG got = size;
+  if (api.SKF_EnumDev(1, list.data(), &got) != skf::SAR_OK) return false;
+  *devices = parseSkfNameList(varo::ByteSpan(list.data(), got < size ? got : size));
+  return true;
+}
+
 enum class DeviceOutcome { NoMatch, Match, Stop };
 
 // Looks at one device; on a failure that ends the search, *code is set.
@@ -73,8 +94,7 @@ int GetDevNameByCert(char* libraryPath, unsigned char* cert, int certLength, cha
   const skf::Api& api = vendor.api();
 
   std::vector<std::string> devices;
-  auto enumDevs = [&](char* b, skf::ULONG* n) { return api.SKF_EnumDev(1, b, n); };
-  if (!enumerateNames(enumDevs, &devices) || devices.empty()) return kDevNameNoDevice;
+  if (!presentDevices(api, &devices) || devices.empty()) return kDevNameNoDevice;
 
   // The length is only used to keep the comparison inside the given bytes.
   const varo::ByteSpan given = varo::ByteSpan::fromInt(cert, certLength);

@@ -136,6 +136,22 @@ TEST_F(TokenSignTest, FindsTheKeyByNameOrByCertificate) {
   EXPECT_EQ(findDevice(unknown, &name), kDevNameNotFound);
 }
 
+TEST_F(TokenSignTest, KeyIsFoundAmongMoreNamesThanTheListBufferHolds) {
+  // Four more keys with 64-character names: the list needs over 256 bytes.
+  for (char c : std::string("ABCD")) {
+    const std::string device = std::string(1, c) + std::string(63, 'L');
+    Bytes cert;
+    ASSERT_TRUE(store_->createKey(device).ok());
+    ASSERT_TRUE(store_->generateContainer(device, "Seal", request("CN=Long"), &cert).ok());
+  }
+  std::string name;
+  EXPECT_EQ(findDevice(cert2_, &name), kDevNameFound);
+  EXPECT_EQ(name, "KEY02");
+  Bytes e = digestOf(9), rs;
+  ASSERT_EQ(sign(nullptr, kPin, cert_, e, &rs), kTokenSignOk);
+  EXPECT_TRUE(verifies(cert_, e, rs));
+}
+
 TEST_F(TokenSignTest, UsesTheSecondApplicationWhenTheFirstHoldsNoMatch) {
   ASSERT_TRUE(store_->createKey("KEY03").ok());
   ASSERT_TRUE(store_->generateContainer("KEY03", "Decoy", request("CN=Decoy")).ok());
