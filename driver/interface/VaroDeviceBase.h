@@ -85,3 +85,14 @@ extern "C" {
 using DriverGetObjFn = VaroDeviceBase* (*)();
 using DriverFreeObjFn = void (*)(void*);
 }
+
+namespace varo {
+template <class Interface>
+struct FreeObjParameter;
+// A driver's freeObj takes the object as void*; callers that hold it in a
+// PluginObject call it through that type.
+template <>
+struct FreeObjParameter<VaroDeviceBase> {
+  using type = void*;
+};
+}  // namespace varo

@@ -43,6 +43,15 @@ class LoadedLibrary {
   bool loaded_ = false;
 };
 
+// The parameter of a library's freeObj for objects of Interface: the
+// interface pointer, unless the interface's header specialises this (the
+// drivers' freeObj takes void*). Calling freeObj through a pointer of
+// another type is undefined.
+template <class Interface>
+struct FreeObjParameter {
+  using type = Interface*;
+};
+
 // An object created by a library's exported getObj and released through its
 // freeObj. The library must outlive the PluginObject: declare the
 // LoadedLibrary first so that it is destroyed last.
@@ -50,7 +59,7 @@ template <class Interface>
 class PluginObject {
  public:
   using GetObjFn = Interface* (*)();
-  using FreeObjFn = void (*)(Interface*);
+  using FreeObjFn = void (*)(typename FreeObjParameter<Interface>::type);
 
   explicit PluginObject(const LoadedLibrary& lib) {
     auto getObj = lib.resolve<GetObjFn>("getObj");

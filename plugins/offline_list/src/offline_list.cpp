@@ -130,9 +130,12 @@ void DoIt(const char* input, char* output) {
     std::vector<QByteArray> more = driverSeals(path, *tool.get());
     seals.insert(seals.end(), more.begin(), more.end());
   }
-  const QByteArray list = offline_list::joinSealList(seals);
+  size_t omitted = 0;
+  const QByteArray list =
+      offline_list::joinSealList(seals, offline_list::kAnswerCapacity, &omitted);
   tool.release();
   toolLibrary.unload();
+  if (omitted) log("印章列表超出应答缓冲区，略去" + QString::number(omitted) + "个印章");
   log("返回可用列表\t" + QString::fromUtf8(list));
   answer(output, list);
 }

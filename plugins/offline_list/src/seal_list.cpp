@@ -55,12 +55,18 @@ std::vector<QByteArray> sealObjects(const QByteArray& driverList, const SignModu
   return objects;
 }
 
-QByteArray joinSealList(const std::vector<QByteArray>& objects) {
+QByteArray joinSealList(const std::vector<QByteArray>& objects, size_t capacity, size_t* omitted) {
   QByteArray list = "[";
-  for (size_t i = 0; i < objects.size(); ++i) {
-    if (i) list += ',';
-    list += objects[i];
+  size_t joined = 0;
+  for (; joined < objects.size(); ++joined) {
+    // The object, its separator, the closing bracket and the terminator.
+    const size_t needed =
+        size_t(list.size()) + (joined ? 1 : 0) + size_t(objects[joined].size()) + 2;
+    if (needed > capacity) break;
+    if (joined) list += ',';
+    list += objects[joined];
   }
+  if (omitted) *omitted = objects.size() - joined;
   return list + "]";
 }
 

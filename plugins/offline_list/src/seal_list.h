@@ -20,7 +20,16 @@ using SignModuleFn = std::function<QString(const QString& standard)>;
 // object, gives empty texts).
 std::vector<QByteArray> sealObjects(const QByteArray& driverList, const SignModuleFn& signModule);
 
-// The objects joined with "," and enclosed in "[" and "]".
-QByteArray joinSealList(const std::vector<QByteArray>& objects);
+// The answer buffer the plug-in's callers give (oes-reader, varo-signd): the
+// list and its terminator never take more. A driver's list of 64 KiB can
+// name tens of thousands of seals, each of which becomes an object of about
+// a hundred bytes.
+inline constexpr size_t kAnswerCapacity = 1 << 20;
+
+// The objects joined with "," and enclosed in "[" and "]": as many of them,
+// in order, as fit in capacity bytes with the terminator (the list stays a
+// JSON array); *omitted, when given, receives the number left out.
+QByteArray joinSealList(const std::vector<QByteArray>& objects, size_t capacity = kAnswerCapacity,
+                        size_t* omitted = nullptr);
 
 }  // namespace offline_list

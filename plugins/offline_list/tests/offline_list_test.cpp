@@ -166,6 +166,23 @@ TEST_F(OfflineList, MergesTheListsOfEveryDriverInNameOrderIgnoringCase) {
   }
 }
 
+TEST_F(OfflineList, LeavesOutTheSealsThatWouldOverrunTheCallersBuffer) {
+  // Two lists of 64 KiB of bare numbers: every element is a seal of about a
+  // hundred bytes, three megabytes each in all.
+  std::string numbers = "[0";
+  while (numbers.size() < 64 * 1024 - 3) numbers += ",0";
+  numbers += "]";
+  ScopedEnv listA("VARO_FAKE_LIST_A", numbers), listB("VARO_FAKE_LIST_B", numbers);
+  drivers_.add("libVaroDeviceBase_a.so", FAKE_DRIVER_A);
+  drivers_.add("libVaroDeviceBase_b.so", FAKE_DRIVER_B);
+
+  // The first seals, in driver order, as many as fit 1 MiB with the terminator.
+  const std::string one = seal("", "", "", kModule, "");
+  std::string expected = "[" + one;
+  for (size_t n = 1; n < ((1 << 20) - 2) / (one.size() + 1); ++n) expected += "," + one;
+  EXPECT_EQ(doIt(), expected + "]");
+}
+
 TEST_F(OfflineList, AnswersAnErrorWithoutDriverDirectoryOrToolLibrary) {
   drivers_.remove();
   EXPECT_EQ(doIt(), "ERROR:加载设备库失败");
