@@ -48,12 +48,14 @@ extern "C" {
 // null data or out, or n <= 0 or too large for an int result; else 0.
 OES_EXPORT int base64_encode(const unsigned char* data, int n, char* out, int* outLength);
 
-// Decodes at most n characters of text (stopping early at a zero byte); line
-// feed, carriage return and space are skipped. -1 for null arguments, n <= 0,
-// a character outside the alphabet or a group of more than two "="; -2 when n
-// is not a multiple of 4 or the characters end inside a group. On success the
-// decoded byte count (at most 3 * n / 4) is stored through outLength and 0 is
-// returned.
+// Decodes the zero-terminated text up to its terminating zero; n only has
+// to be a positive multiple of 4 (it may count only the Base64 characters of
+// a text with line breaks). Line feed, carriage return and space are
+// skipped. -1 for null arguments, n <= 0, a character outside the alphabet
+// or a group of more than two "="; -2 when n is not a multiple of 4 or the
+// characters end inside a group. On success the decoded byte count is
+// stored through outLength and 0 is returned. The caller gives out room for
+// 3 * (strlen(text) / 4) bytes, the most any text of that length decodes to.
 OES_EXPORT int base64_decode(const char* text, int n, unsigned char* out, int* outLength);
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -58,6 +59,12 @@ int exchange(std::string_view request, char* reply, size_t replyCapacity);
 // The same with the reply as a string holding at most replyCapacity - 1
 // characters; *reply is left empty unless the result is kOk.
 int exchange(std::string_view request, std::string* reply, size_t replyCapacity);
+
+// The part of the bytes a reply brought that a caller with replyCapacity
+// bytes of room (terminator included) is given: the text up to its first
+// zero byte, from its first "ERROR:" or, without one, its first "{", cut to
+// replyCapacity - 1 characters. nullopt when the text has neither.
+std::optional<std::string_view> usedReplyPart(std::string_view received, size_t replyCapacity);
 
 // The request text of a command of the vocabulary, values inserted as they
 // are (a null value reads as empty). Empty for a command number outside the

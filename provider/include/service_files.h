@@ -8,6 +8,7 @@
 #include <string>
 
 #include "varo/byte_span.h"
+#include "varo/caller_buffer.h"
 
 namespace varo::service {
 
@@ -39,5 +40,12 @@ std::string sealFilePath(const std::string& identifier);
 // leading zeros + ".pic"; the digest bytes are returned through digest when
 // it is not null (32 bytes).
 std::string pictureFilePath(ByteSpan seal, unsigned char* digest);
+
+// Hands a picture record (width and height as the low four bytes of two
+// 8-byte little-endian fields, then the picture bytes) to a reader's
+// outputs: 0 with the picture measured or copied through out and the size
+// stored; 4400 for a record shorter than its header; 4371, nothing written,
+// for a buffer the reader says is too small.
+int putPictureRecord(ByteSpan record, CallerBuffer& out, int* width, int* height);
 
 }  // namespace varo::service

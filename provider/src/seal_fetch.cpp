@@ -37,6 +37,18 @@ int copyOut(varo::CallerBuffer& out, varo::ByteSpan data) {
 
 }  // namespace
 
+int varo::service::putPictureRecord(varo::ByteSpan record, varo::CallerBuffer& out, int* width,
+                                    int* height) {
+  // A record shorter than its header holds no picture.
+  if (record.size() < kPictureHeaderSize) return kNoSeal;
+  const int32_t w = readDimension(&record);
+  const int32_t h = readDimension(&record);
+  if (int rc = copyOut(out, record)) return rc;
+  *width = w;
+  *height = h;
+  return 0;
+}
+
 int OES_GetSeal(unsigned char* sealId, int sealIdLength, unsigned char* seal, int* sealLength) {
   using namespace varo::service;
   varo::CallerBuffer out(seal, sealLength);
@@ -88,13 +100,6 @@ int OES_GetSealImage(unsigned char* seal, int sealLength, int renderFlag, unsign
     if (rc != varo::service::kOk) return rc;
   }
   std::optional<std::string> record = readServiceFile(path, kPictureReadLimit);
-  // A record shorter than its header holds no picture.
-  if (!record || record->size() < kPictureHeaderSize) return kNoSeal;
-  varo::ByteSpan header(*record);
-  const int32_t w = readDimension(&header);
-  const int32_t h = readDimension(&header);
-  if (int rc = copyOut(out, header)) return rc;
-  *width = w;
-  *height = h;
-  return 0;
+  if (!record) return kNoSeal;
+  return putPictureRecord(varo::ByteSpan(*record), out, width, height);
 }

@@ -28,8 +28,7 @@ namespace {
 // copy the client makes of a reply is a SecretText or is wiped before its
 // memory is released.
 // Reads until the peer closes, a receive waits a whole quiet period, a
-// receive fails, or the working buffer is full. The text ends at the first
-// zero byte, as a C text would. The whole exchange has a deadline of two
+// receive fails, or the working buffer is full. The whole exchange has a deadline of two
 // quiet periods: a peer that keeps sending a byte now and then cannot hold
 // the caller longer, and what it sent by then counts as nothing received.
 void receiveAll(int fd, SecretText* text) {
@@ -62,10 +61,7 @@ void receiveAll(int fd, SecretText* text) {
     writer.put(ByteSpan(chunk, size_t(n)));
   }
   OPENSSL_cleanse(chunk, sizeof chunk);
-  std::string_view received(work.get(), late ? 0 : writer.size());
-  size_t zero = received.find('\0');
-  if (zero != std::string_view::npos) received = received.substr(0, zero);
-  text->assign(received);
+  text->assign(std::string_view(work.get(), late ? 0 : writer.size()));
   OPENSSL_cleanse(work.get(), writer.size());
 }
 
@@ -91,7 +87,8 @@ size_t usedPartStart(std::string_view text) {
   return text.find('{');
 }
 
-int transact(std::string_view request, bool wantReply, SecretText* used) {
+int transact(std::string_view request, size_t replyCapacity, SecretText* used) {
+  const bool wantReply = replyCapacity > 0;
   UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (socket.get() < 0) return kNoSocket;
   sockaddr_in address{};
@@ -107,37 +104,40 @@ int transact(std::string_view request, bool wantReply, SecretText* used) {
   if (!wantReply) return kOk;
   SecretText text(kReceiveChunk);
   receiveAll(socket.get(), &text);
-  if (text.empty()) return kNoData;
-  size_t start = usedPartStart(text.view());
-  if (start == std::string::npos) return kNoData;
-  used->assign(text.view().substr(start));
+  std::optional<std::string_view> part = usedReplyPart(text.view(), replyCapacity);
+  if (!part) return kNoData;
+  used->assign(*part);
   return kOk;
-}
-
-// The used part of a reply for a caller with replyCapacity bytes of room,
-// the terminator included.
-std::string_view cut(const SecretText& used, size_t replyCapacity) {
-  return used.view().substr(0, replyCapacity - 1);
 }
 
 }  // namespace
 
+std::optional<std::string_view> usedReplyPart(std::string_view received, size_t replyCapacity) {
+  // The text ends at its first zero byte, as a C text would.
+  const size_t zero = received.find('\0');
+  if (zero != std::string_view::npos) received = received.substr(0, zero);
+  const size_t start = usedPartStart(received);
+  if (start == std::string_view::npos) return std::nullopt;
+  if (replyCapacity == 0) return std::string_view();
+  return received.substr(start, replyCapacity - 1);
+}
+
 int exchange(std::string_view request, std::string* reply, size_t replyCapacity) {
   SecretText used(kReceiveChunk);
-  const bool wantReply = reply != nullptr && replyCapacity > 0;
-  int rc = transact(request, wantReply, &used);
-  if (wantReply) {
+  const size_t capacity = reply ? replyCapacity : 0;
+  int rc = transact(request, capacity, &used);
+  if (capacity > 0) {
     reply->clear();
-    if (rc == kOk) reply->assign(cut(used, replyCapacity));
+    if (rc == kOk) reply->assign(used.view());
   }
   return rc;
 }
 
 int exchange(std::string_view request, char* reply, size_t replyCapacity) {
-  const bool wantReply = reply != nullptr && replyCapacity > 0;
+  const size_t capacity = reply ? replyCapacity : 0;
   SecretText used(kReceiveChunk);
-  int rc = transact(request, wantReply, &used);
-  if (wantReply && rc == kOk) ByteWriter(reply, replyCapacity).putText(cut(used, replyCapacity));
+  int rc = transact(request, capacity, &used);
+  if (capacity > 0 && rc == kOk) ByteWriter(reply, capacity).putText(used.view());
   return rc;
 }
 
