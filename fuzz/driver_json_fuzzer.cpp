@@ -58,8 +58,11 @@ void deleteFromJson(VaroDeviceBase_LM_GM3000& driver, const std::vector<std::str
 
 // The seal list of one key as ReadSealList builds it from the index text,
 // and the identifiers its seal copies are named after.
+constexpr int kLocatorLimit = 266;
 void sealList(VaroDeviceBase_LM_GM3000& driver, const std::vector<std::string>& parts) {
-  const QString index = text(parts[0]), locator = text(parts[1]);
+  // The locator is "LM_GM3000&" and a device name from the key's 256-byte
+  // device list; a longer one only multiplies the list the harness builds.
+  const QString index = text(parts[0]), locator = text(parts[1]).left(kLocatorLimit);
   if (index.size() < 2) return;
   QString built = gm3000::entriesWithLocator(index.mid(1, index.size() - 2), locator);
   built.chop(1);
