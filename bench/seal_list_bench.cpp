@@ -87,12 +87,13 @@ class ListSetup {
   size_t sealSize() const { return seal_.size(); }
 
   ~ListSetup() {
-    // The seal copies the driver refreshed in sealData.
+    // The seal copies the driver refreshed in sealData, and their owner records.
     std::error_code ignored;
     for (int i = 0; i < 16; ++i)
-      std::filesystem::remove(
-          std::string(varo::kInstallRoot) + varo::kSealStoreDirectory + identifier(i) + ".dat",
-          ignored);
+      for (const char* suffix : {".dat", ".key"})
+        std::filesystem::remove(
+            std::string(varo::kInstallRoot) + varo::kSealStoreDirectory + identifier(i) + suffix,
+            ignored);
   }
 
  private:

@@ -33,6 +33,7 @@
 #include "seal_index.h"
 #include "varo/install_root.h"
 #include "varo/softkey_admin.h"
+#include "varo/store_files.h"
 
 namespace fs = std::filesystem;
 using varo::fuzz::ExactBuffer;
@@ -112,6 +113,18 @@ void attachSecondKey(bool attached) {
   if (!attached && fs::exists(here)) fs::rename(here, away, ec);
 }
 
+// The non-empty identifiers of an index or list text (read as the driver
+// reads it, up to its first zero byte), in order; none when it is no index.
+std::vector<std::string> identifiers(const std::string& text) {
+  std::vector<std::string> ids;
+  if (const auto listed = gm3000::parseIndex(QString::fromUtf8(text.c_str())))
+    for (const gm3000::IndexEntry& entry : *listed) {
+      const QString id = entry.value(QStringLiteral("ID"));
+      if (!id.isEmpty()) ids.push_back(id.toStdString());
+    }
+  return ids;
+}
+
 // The path the driver would use for a name from the key if it did not
 // refuse names that leave the store.
 std::string pathFor(const std::string& name, const char* suffix) {
@@ -128,14 +141,16 @@ void checkEffects(const std::vector<std::string>& names) {
   for (const std::string& name : entries(store)) {
     if (f.storeBefore.count(name)) continue;
     const fs::path path = store + "/" + name;
-    const bool dat = name.size() > 4 && name.compare(name.size() - 4, 4, ".dat") == 0;
-    const bool list = name.size() > 5 && name.compare(name.size() - 5, 5, ".list") == 0;
+    auto endsWith = [&](const char* suffix) {
+      const size_t n = std::strlen(suffix);
+      return name.size() > n && name.compare(name.size() - n, n, suffix) == 0;
+    };
+    const bool dat = endsWith(".dat"), key = endsWith(".key"), list = endsWith(".list");
     std::error_code ec;
     expect(fs::is_regular_file(fs::symlink_status(path, ec)), "the store gets regular files only");
-    expect(dat || list, "the store gets seal copies and local lists only");
-    expect(gm3000::isSafeStoreName(
-               QString::fromStdString(name.substr(0, name.size() - (dat ? 4 : 5)))),
-           "a stored file's name is a safe name");
+    expect(dat || key || list || endsWith(".lock"),
+           "the store gets seal copies, their owner records, local lists and lock files only");
+    expect(varo::isSafeStoreName(QString::fromStdString(name)), "a stored file's name is a safe name");
     fs::remove(path, ec);
   }
   expect(entries(f.temp).empty(), "the temporary copies are removed");
@@ -145,7 +160,7 @@ void checkEffects(const std::vector<std::string>& names) {
   for (const std::string& full : names) {
     // The driver takes names as zero-terminated texts.
     const std::string name = full.substr(0, strnlen(full.c_str(), full.size()));
-    if (name.empty() || gm3000::isSafeStoreName(QString::fromStdString(name))) continue;
+    if (name.empty() || varo::isSafeStoreName(QString::fromStdString(name))) continue;
     std::error_code ec;
     for (const char* suffix : {".dat", ".list"})
       expect(!fs::exists(fs::symlink_status(pathFor(name, suffix), ec)),
@@ -250,10 +265,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (twoKeys) writeKey(f.keys + "/" + kSecondKey, serial, files);
   // The local list of a key without an index, where the serial can name one.
   const std::string serialText = serial.substr(0, strnlen(serial.c_str(), 32));
-  if (!parts[kLocalList].empty() &&
-      gm3000::isSafeStoreName(QString::fromLatin1(serialText.c_str())))
-    gm3000::replaceFile(*gm3000::storePath(QString::fromLatin1(serialText.c_str()), ".list"),
-                        QByteArray::fromStdString(parts[kLocalList]));
+  if (!parts[kLocalList].empty())
+    varo::replaceStoreFile(varo::sealStoreDirectory(),
+                           QString::fromLatin1(serialText.c_str()) + ".list",
+                           QByteArray::fromStdString(parts[kLocalList]), nullptr);
 
   switch (choice.which % 5) {
     case 0:
@@ -274,8 +289,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       int length = kListBuffer;
       if (driver.ReadSealList(list.data(), &length) != gm3000::kOk) break;
       const std::string text(reinterpret_cast<const char*>(list.data()), size_t(length));
-      for (const QString& id : gm3000::listedIdentifiers(QString::fromUtf8(text.c_str())))
-        readSeal(driver, id.toStdString(), text, true);
+      for (const std::string& id : identifiers(text)) readSeal(driver, id, text, true);
       break;
     }
   }
@@ -283,8 +297,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every name the key or the local list offers, for the escape check.
   std::vector<std::string> names = {serialText, parts[kSealId]};
   for (const std::string* text : {&parts[kIndex], &parts[kLocalList]})
-    for (const QString& id : gm3000::listedIdentifiers(QString::fromUtf8(text->c_str())))
-      names.push_back(id.toStdString());
+    for (const std::string& id : identifiers(*text)) names.push_back(id);
   checkEffects(names);
   return 0;
 }

@@ -1,110 +1,103 @@
 // The conversion of a key's old three-file seal into the indexed store on
-// the key itself. The old files are the only copy of the seal until the
-// seal is written, so they go last: the seal is decoded and encrypted before
-// the key is changed, then the empty index that marks the key as converted
-// is created, the seal is written through WriteSeal, and only then are
-// "PIC1" to "PIC3" removed. When a step fails the old files stay and an
-// index this call created is removed again, so a later call can try again.
-#include <cstring>
-
+// the key itself, on the key named by the caller whatever else is attached.
+// The whole conversion holds the key's lock. The seal is read, decoded and
+// encrypted before anything on the key changes; it is then written with the
+// index in one commit, and "PIC1" to "PIC3" go only after that (see
+// seal_commit.h). An empty index found beside the old files is a conversion
+// cut short and is completed; an index that lists seals leaves the key as it
+// is. When the conversion does not happen, LastError says why.
 #include "VaroDeviceBase_LM_GM3000.h"
+#include "driver_report.h"
+#include "seal_commit.h"
 #include "seal_conversion.h"
+#include "write_session.h"
 
 using namespace gm3000;
 
 namespace {
 
-constexpr skf::ULONG kIndexSize = 1024;
-constexpr skf::ULONG kAnyone = 0xFF;
-char kIndexName[] = "SEALINDEX";
-
-// The key by name with its application open; false when either fails.
-bool openByName(OpenKey& key, const char* device) {
-  return key.connect(device) == skf::SAR_OK &&
-         key.openFirstApplication() == OpenKey::AppStep::Opened;
-}
-
-bool readOldSeal(const char* device, QByteArray* der) {
-  VendorLibrary vendor;
-  if (vendor.require({Fn::SKF_ConnectDev, Fn::SKF_DisConnectDev, Fn::SKF_EnumApplication,
-                      Fn::SKF_OpenApplication, Fn::SKF_CloseApplication, Fn::SKF_ReadFile}) != kOk)
-    return false;
-  OpenKey key(vendor.api());
-  return openByName(key, device) &&
-         readThreeFileSeal(vendor.api(), key.application(), der);
-}
-
-// Runs step(api, application) on the named key; false when the key cannot
-// be opened or the step fails.
-template <class Step>
-bool onKey(const char* device, Step step) {
-  VendorLibrary vendor;
-  if (vendor.require({Fn::SKF_ConnectDev, Fn::SKF_DisConnectDev, Fn::SKF_EnumApplication,
-                      Fn::SKF_OpenApplication, Fn::SKF_CloseApplication, Fn::SKF_ReadFile,
-                      Fn::SKF_CreateFile, Fn::SKF_WriteFile, Fn::SKF_DeleteFile}) != kOk)
-    return false;
-  OpenKey key(vendor.api());
-  return openByName(key, device) && step(vendor.api(), key.application());
-}
-
-// True when the key's index exists and lists nothing ("[]", or still zero
-// bytes): what a conversion that was cut short after creating it leaves.
-bool indexIsEmpty(const skf::Api& api, skf::HANDLE app) {
-  char text[kIndexSize + 1] = {};
-  skf::ULONG got = kIndexSize;
-  return api.SKF_ReadFile(app, kIndexName, 0, kIndexSize,
-                          reinterpret_cast<unsigned char*>(text), &got) == skf::SAR_OK &&
-         (text[0] == 0 || std::strcmp(text, "[]") == 0);
-}
-
-// Creates the empty index. An empty index that is there already is taken
-// over: the old files are still on the key, so an earlier conversion of it
-// was cut short. Any other index leaves the key as it is (false).
-bool createEmptyIndex(const skf::Api& api, skf::HANDLE app) {
-  const skf::ULONG rc = api.SKF_CreateFile(app, kIndexName, kIndexSize, kAnyone, kAnyone);
-  if (rc == skf::SAR_FILE_ALREADY_EXIST) return indexIsEmpty(api, app);
-  if (rc != skf::SAR_OK) return false;
-  writeLog(QStringLiteral("CREATE INDEXFILE"));
-  unsigned char record[kIndexSize] = {'[', ']'};
-  if (api.SKF_WriteFile(app, kIndexName, 0, record, kIndexSize) == skf::SAR_OK) return true;
-  api.SKF_DeleteFile(app, kIndexName);
-  return false;
-}
-
-bool removeIndex(const skf::Api& api, skf::HANDLE app) {
-  return api.SKF_DeleteFile(app, kIndexName) == skf::SAR_OK;
-}
-
-bool removeOldFiles(const skf::Api& api, skf::HANDLE app) {
-  for (const char* name : {"PIC1", "PIC2", "PIC3"}) {
-    QByteArray file(name);
-    api.SKF_DeleteFile(app, file.data());
+int64_t sessionFailure(WriteSession::Step step, skf::ULONG rc) {
+  switch (step) {
+    case WriteSession::Step::Connect:
+      return kOpenDeviceFailed;
+    case WriteSession::Step::Lock:
+      return rc;
+    case WriteSession::Step::EnumerateApplication:
+    case WriteSession::Step::OpenApplication:
+      return kNoApplication;
   }
-  return true;
+  return rc;
+}
+
+int64_t conversionFailure(OldFormResult result) {
+  switch (result) {
+    case OldFormResult::Unreadable:
+      return kSealReadFailed;
+    case OldFormResult::NotASeal:
+    case OldFormResult::NotStorable:
+      return skf::SAR_INDATAERR;
+    case OldFormResult::LibraryMissing:
+      return kLibraryFailed;
+    case OldFormResult::Converted:
+      break;
+  }
+  return 0;
 }
 
 }  // namespace
 
 int VaroDeviceBase_LM_GM3000::ConvertSealFormat(char* deviceName) {
   writeLog(QStringLiteral("IN ConvertSealFormat"));
-  QByteArray der;
-  if (!deviceName || !readOldSeal(deviceName, &der)) return 0;
-  TemporarySealCopy copy(der);
+  LastError = 0;
+  VendorLibrary vendor;
+  if (vendor.require({Fn::SKF_ConnectDev, Fn::SKF_DisConnectDev, Fn::SKF_EnumApplication,
+                      Fn::SKF_OpenApplication, Fn::SKF_CloseApplication, Fn::SKF_EnumFiles,
+                      Fn::SKF_ReadFile, Fn::SKF_CreateFile, Fn::SKF_WriteFile,
+                      Fn::SKF_DeleteFile}) != kOk) {
+    LastError = kLibraryFailed;
+    return 0;
+  }
+  if (!deviceName) {
+    LastError = kOpenDeviceFailed;
+    return 0;
+  }
+  const skf::Api& api = vendor.api();
+  const std::string device = deviceName;
+  auto fail = [&](int64_t why, const QString& text) {
+    LastError = why;
+    reportProblem(QStringLiteral("key ") + shownDeviceName(device) + " not converted: " + text);
+    return 0;
+  };
+
+  WriteSession session(api);
+  WriteSession::Step failed;
+  if (skf::ULONG rc = session.open(device, &failed))
+    return fail(sessionFailure(failed, rc),
+                failed == WriteSession::Step::Lock
+                    ? QStringLiteral("another process is writing to it")
+                    : QStringLiteral("it cannot be opened (0x%1)").arg(rc, 0, 16));
+
+  const KeyIndex index = readKeyIndex(api, session.application());
+  if (index.state == IndexState::Listed)
+    return fail(skf::SAR_FILE_ALREADY_EXIST, QStringLiteral("it has a seal index already"));
+  if (!indexAllowsOldForm(index.state)) return fail(kSealReadFailed, describe(index));
+  if (!holdsOldFormSeal(api, session.application()))
+    return fail(kNoSealData, QStringLiteral("it holds no seal in the old form (no PIC1)"));
 
   SealIdentity identity;
   QByteArray record;
-  if (!sealRecordWithReports(der, false, &identity, &record)) return 0;
+  const OldFormResult result =
+      convertOldFormSeal(api, session.application(), false, &identity, &record);
+  if (result != OldFormResult::Converted) return fail(conversionFailure(result), describe(result));
 
-  // A key that has an index already is left as it is.
-  if (!onKey(deviceName, createEmptyIndex)) return 0;
   writeLog(QString::fromUtf8("准备写入UK"));
-  if (WriteSeal(identity.id.data(), identity.name.data(), 1, 1,
-                reinterpret_cast<unsigned char*>(record.data()), record.size()) != kOk) {
+  const SealToWrite seal{QString::fromUtf8(identity.id), QString::fromUtf8(identity.name), 1, 1,
+                         reinterpret_cast<const unsigned char*>(record.constData()),
+                         size_t(record.size())};
+  if (skf::ULONG rc = commitSeals(api, session.key(), index, {seal}, true)) {
     writeLog(QString::fromUtf8("写入UK失败"));
-    onKey(deviceName, removeIndex);
-    return 0;
+    return fail(rc, QStringLiteral("writing the seal failed (0x%1)").arg(rc, 0, 16));
   }
   writeLog(QString::fromUtf8("写入UK成功"));
-  onKey(deviceName, removeOldFiles);
   return 1;
 }

@@ -1,59 +1,77 @@
 // The conversion of a key's old three-file seal into the local store: a
 // local list that stands in for the key's missing index, and the seal
-// record as the local seal copy. The key is not changed.
-#include <cstring>
-
+// record as the local seal copy with its owner record. The key is not
+// changed; it is read under its lock, so that a conversion on the key by
+// another process never removes the old files in the middle of the read.
 #include "VaroDeviceBase_LM_GM3000.h"
+#include "driver_codes.h"
+#include "key_index.h"
+#include "local_conversion.h"
 #include "local_store.h"
 #include "seal_conversion.h"
+#include "write_session.h"
 
 using namespace gm3000;
 
-namespace {
+namespace gm3000 {
 
-// Reads the seal DER and the key's serial number; the key is closed and the
-// vendor library released again before this returns.
-bool readOldSeal(const char* device, QByteArray* der, QString* serial) {
-  VendorLibrary vendor;
-  if (!device ||
-      vendor.require({Fn::SKF_ConnectDev, Fn::SKF_DisConnectDev, Fn::SKF_GetDevInfo,
-                      Fn::SKF_EnumApplication, Fn::SKF_OpenApplication,
-                      Fn::SKF_CloseApplication, Fn::SKF_ReadFile}) != kOk)
-    return false;
-  const skf::Api& api = vendor.api();
-  OpenKey key(api);
-  if (key.connect(device) != skf::SAR_OK) return false;
-  skf::DEVINFO info;
-  std::memset(&info, 0, sizeof info);
-  api.SKF_GetDevInfo(key.device(), &info);
-  *serial = QString::fromLatin1(info.SerialNumber,
-                                int(strnlen(info.SerialNumber, sizeof info.SerialNumber)));
-  if (key.openFirstApplication() != OpenKey::AppStep::Opened) return false;
-  return readThreeFileSeal(api, key.application(), der);
-}
-
-}  // namespace
-
-int VaroDeviceBase_LM_GM3000::ConvertSealFormat2(char* deviceName) {
+LocalConversion convertLocally(const std::string& device, const QString& locator) {
   writeLog(QStringLiteral("IN ConvertSealFormat"));
-  QByteArray der;
-  QString serial;
-  if (!readOldSeal(deviceName, &der, &serial)) return 0;
-  TemporarySealCopy copy(der);
-
+  LocalConversion out;
+  out.code = kNoSealData;
+  VendorLibrary vendor;
+  if (vendor.require({Fn::SKF_ConnectDev, Fn::SKF_DisConnectDev, Fn::SKF_GetDevInfo,
+                      Fn::SKF_EnumApplication, Fn::SKF_OpenApplication,
+                      Fn::SKF_CloseApplication, Fn::SKF_ReadFile}) != kOk) {
+    out.code = kLibraryFailed;
+    out.why = QStringLiteral("the vendor key library cannot be used");
+    return out;
+  }
+  const skf::Api& api = vendor.api();
+  WriteSession session(api);
+  WriteSession::Step failed;
+  if (skf::ULONG rc = session.open(device, &failed)) {
+    out.why = failed == WriteSession::Step::Lock
+                  ? QStringLiteral("another process is writing to it")
+                  : QStringLiteral("it cannot be opened for the conversion (0x%1)").arg(rc, 0, 16);
+    return out;
+  }
+  const KeyIndex index = readKeyIndex(api, session.application());
+  if (index.state == IndexState::Listed) {
+    out.outcome = LocalConversion::Outcome::IndexFound;
+    return out;
+  }
+  if (!indexAllowsOldForm(index.state) || !holdsOldFormSeal(api, session.application())) {
+    out.why = QStringLiteral("it has no seal index and no seal in the old form");
+    return out;
+  }
   SealIdentity identity;
   QByteArray record;
-  if (!sealRecordWithReports(der, true, &identity, &record)) return 0;
+  const OldFormResult result =
+      convertOldFormSeal(api, session.application(), true, &identity, &record);
+  if (result != OldFormResult::Converted) {
+    out.why = describe(result);
+    return out;
+  }
+  out.outcome = LocalConversion::Outcome::Converted;
+  out.code = kOk;
+  out.entry = localListEntry(QString::fromUtf8(identity.id), QString::fromUtf8(identity.name));
 
   // The seal copy first, the list last: the list marks the key as
-  // converted, so it never names a seal whose copy was not written, and a
-  // failed conversion is tried again next time.
-  const auto recordPath = storePath(QString::fromUtf8(identity.id), ".dat");
-  if (!recordPath || !replaceFile(*recordPath, record)) return 0;
-  // The local list names the seal twice: "FILENAME" carries its name.
-  const QByteArray list = "[{\"ID\":\"" + identity.id + "\",\"NAME\":\"" + identity.name +
-                          "\",\"VER\":\"1\",\"TYPE\":\"1\",\"FILENAME\":\"" + identity.name +
-                          "\"}]";
-  if (const auto listPath = storePath(serial, ".list")) replaceFile(*listPath, list);
-  return 1;
+  // converted, so it never names a seal whose copy was not written.
+  const varo::CopyOwner owner{locator, session.serial()};
+  const CopyWrite copy = writeSealCopy(QString::fromUtf8(identity.id), record, owner);
+  out.copyWritten = copy == CopyWrite::Written || copy == CopyWrite::Unchanged;
+  if (out.copyWritten) writeLocalList(session.serial(), {out.entry});
+  return out;
+}
+
+}  // namespace gm3000
+
+int VaroDeviceBase_LM_GM3000::ConvertSealFormat2(char* deviceName) {
+  if (!deviceName) return 0;
+  char type[20] = {};
+  GetUKType(type);
+  const QString locator = QString::fromLatin1(type) + QLatin1Char('&') + QString::fromUtf8(deviceName);
+  return convertLocally(deviceName, locator).copyWritten ? 1 : 0;
 }

@@ -1,5 +1,7 @@
-// The driver's two log hooks.
+// The driver's two log hooks, and its reports of problems.
 #include "VaroDeviceBase_LM_GM3000.h"
+#include "driver_report.h"
+#include "varo/client_log.h"
 #include "varo/trace.h"
 
 void writeLog(QString message) {
@@ -14,3 +16,18 @@ void writeLog2(const char* path, unsigned char* data, int length) {
   }
   varo::trace::dumpExact(path, data, length > 0 ? static_cast<size_t>(length) : 0);
 }
+
+namespace gm3000 {
+
+void reportProblem(const QString& text) {
+  varo::writeClientLog(QStringLiteral("VaroDeviceBase_LM_GM3000: ") + text);
+}
+
+QString shownDeviceName(const std::string& device) {
+  const QByteArray bytes = QByteArray::fromStdString(device);
+  const QString text = QString::fromUtf8(bytes);
+  if (text.toUtf8() == bytes) return QLatin1Char('"') + text + QLatin1Char('"');
+  return QStringLiteral("0x") + QString::fromLatin1(bytes.toHex());
+}
+
+}  // namespace gm3000

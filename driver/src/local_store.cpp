@@ -1,41 +1,88 @@
 #include "local_store.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-
-#include "varo/install_root.h"
+#include "driver_report.h"
 
 namespace gm3000 {
 
-bool isSafeStoreName(const QString& name) {
-  if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) return false;
-  for (QChar c : name)
-    if (c == QLatin1Char('/') || c.unicode() < 0x20 || c.unicode() == 0x7F) return false;
-  return true;
+namespace {
+
+QString listName(const QString& serial) {
+  return serial + QStringLiteral(".list");
 }
 
-std::optional<QString> storePath(const QString& name, const char* suffix) {
-  if (!isSafeStoreName(name)) return std::nullopt;
-  return QString::fromUtf8(varo::kInstallRoot) + QString::fromLatin1(varo::kSealStoreDirectory) +
-         name + QString::fromLatin1(suffix);
+bool sameKey(const varo::CopyOwner& a, const varo::CopyOwner& b) {
+  if (!a.serial.isEmpty() || !b.serial.isEmpty()) return a.serial == b.serial;
+  return a.deviceUrl == b.deviceUrl;
 }
 
-bool replaceFile(const QString& path, const QByteArray& bytes) {
-  QSaveFile file(path);
-  file.setDirectWriteFallback(false);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(bytes) != bytes.size()) {
-    file.cancelWriting();
-    return false;
+bool replace(const QString& name, const QByteArray& bytes) {
+  QString why;
+  if (varo::replaceStoreFile(varo::sealStoreDirectory(), name, bytes, &why)) return true;
+  reportProblem(QStringLiteral("local store not written: ") + why);
+  return false;
+}
+
+}  // namespace
+
+std::optional<std::vector<IndexEntry>> readLocalList(const QString& serial, QString* why) {
+  if (!varo::isSafeStoreName(serial) || !varo::isSafeStoreName(listName(serial))) {
+    *why = QStringLiteral("its serial number cannot name a local list");
+    return std::nullopt;
   }
-  return file.commit();
+  const varo::StoreFile file =
+      varo::readStoreFile(varo::sealStoreDirectory(), listName(serial), kLocalListSize);
+  if (file.status != varo::StoreRead::Ok) {
+    *why = file.why;
+    return std::nullopt;
+  }
+  auto entries = parseIndex(QString::fromUtf8(file.bytes));
+  if (!entries || entries->empty()) {
+    *why = QStringLiteral("the local list ") + listName(serial) + " lists no seal";
+    return std::nullopt;
+  }
+  return entries;
 }
 
-std::optional<QByteArray> readFilePrefix(const QString& path, qint64 max) {
-  QFile file(path);
-  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
-  return file.read(max);
+IndexEntry localListEntry(const QString& id, const QString& name) {
+  IndexEntry entry;
+  entry.pairs = {{QStringLiteral("ID"), id, true},
+                 {QStringLiteral("NAME"), name, true},
+                 {QStringLiteral("VER"), QStringLiteral("1"), true},
+                 {QStringLiteral("TYPE"), QStringLiteral("1"), true},
+                 {QStringLiteral("FILENAME"), name, true}};
+  entry.raw = entryText(entry);
+  return entry;
+}
+
+bool writeLocalList(const QString& serial, const std::vector<IndexEntry>& entries) {
+  if (!varo::isSafeStoreName(serial) || !varo::isSafeStoreName(listName(serial))) return false;
+  QString text = QStringLiteral("[");
+  for (size_t i = 0; i < entries.size(); ++i) text += (i ? "," : "") + entryText(entries[i]);
+  return replace(listName(serial), (text + "]").toUtf8());
+}
+
+CopyWrite writeSealCopy(const QString& id, const QByteArray& bytes, const varo::CopyOwner& owner) {
+  const QString dat = id + QStringLiteral(".dat"), key = id + QStringLiteral(".key");
+  if (bytes.isEmpty() || !varo::isSafeStoreName(id) || !varo::isSafeStoreName(dat) ||
+      !varo::isSafeStoreName(key))
+    return CopyWrite::Failed;
+  const QString dir = varo::sealStoreDirectory();
+  const varo::StoreFile current = varo::readStoreFile(dir, dat, kSealCopySize + 1);
+  if (current.status == varo::StoreRead::Ok) {
+    if (const auto writer = varo::readCopyOwner(dir, id, current.bytes)) {
+      if (!sameKey(*writer, owner)) {
+        reportProblem(QStringLiteral("seal copy ") + dat + " belongs to key " + writer->deviceUrl +
+                      " (serial " + writer->serial + "); not replaced by the seal of key " +
+                      owner.deviceUrl);
+        return CopyWrite::OtherKeys;
+      }
+      if (current.bytes == bytes) return CopyWrite::Unchanged;
+    }
+  }
+  // The copy first: an owner record that does not match its copy says
+  // nothing, so a crash between the two leaves a copy of unknown owner.
+  if (!replace(dat, bytes)) return CopyWrite::Failed;
+  return replace(key, varo::copyOwnerRecord(owner, bytes)) ? CopyWrite::Written : CopyWrite::Failed;
 }
 
 }  // namespace gm3000

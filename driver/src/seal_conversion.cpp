@@ -10,6 +10,7 @@
 
 #include "BasicSealInfo.h"
 #include "VaroDeviceBase_LM_GM3000.h"
+#include "seal_index.h"
 #include "varo/fd_io.h"
 #include "varo/install_root.h"
 #include "varo/tool_library.h"
@@ -110,8 +111,12 @@ EncryptResult encryptSealRecord(const QByteArray& der, QByteArray* record) {
   return EncryptResult::Encrypted;
 }
 
-bool sealRecordWithReports(const QByteArray& der, bool reportCodecPath, SealIdentity* identity,
-                           QByteArray* record) {
+OldFormResult convertOldFormSeal(const skf::Api& api, skf::HANDLE application,
+                                 bool reportCodecPath, SealIdentity* identity,
+                                 QByteArray* record) {
+  QByteArray der;
+  if (!readThreeFileSeal(api, application, &der)) return OldFormResult::Unreadable;
+  TemporarySealCopy copy(der);
   switch (decodeSealIdentity(der, identity)) {
     case DecodeResult::Decoded:
       writeLog(QStringLiteral("Decode ASN OK"));
@@ -121,22 +126,45 @@ bool sealRecordWithReports(const QByteArray& der, bool reportCodecPath, SealIden
         writeLog(codecPath());
         writeLog(QString::fromUtf8("动态库加载失败"));
       }
-      return false;
+      return OldFormResult::LibraryMissing;
     case DecodeResult::NotASeal:
       writeLog(QStringLiteral("Decode ASN Fail"));
-      return false;
+      return OldFormResult::NotASeal;
   }
+  // The index and the local list are JSON texts that older readers search
+  // as plain text: a value that would not read back exactly is refused.
+  if (!isStorableValue(QString::fromUtf8(identity->id)) ||
+      !isStorableValue(QString::fromUtf8(identity->name)) || identity->id.isEmpty())
+    return OldFormResult::NotStorable;
   switch (encryptSealRecord(der, record)) {
     case EncryptResult::Encrypted:
-      return true;
+      return OldFormResult::Converted;
     case EncryptResult::ToolMissing:
       writeLog(QStringLiteral("LOAD COMMON DLL Fail"));
-      return false;
+      return OldFormResult::LibraryMissing;
     case EncryptResult::Failed:
       writeLog(QString::fromUtf8("加密失败"));
-      return false;
+      return OldFormResult::LibraryMissing;
   }
-  return false;
+  return OldFormResult::LibraryMissing;
+}
+
+QString describe(OldFormResult result) {
+  switch (result) {
+    case OldFormResult::Converted:
+      return QStringLiteral("converted");
+    case OldFormResult::Unreadable:
+      return QStringLiteral("its old seal files PIC1 to PIC3 cannot be read");
+    case OldFormResult::NotASeal:
+      return QStringLiteral("its old seal files hold no seal the codec decodes");
+    case OldFormResult::NotStorable:
+      return QStringLiteral(
+          "the identifier or name of its old-form seal holds a character an index cannot store");
+    case OldFormResult::LibraryMissing:
+      return QStringLiteral("the codec ") + codecPath() +
+             " or the tool library cannot be used to convert its old-form seal";
+  }
+  return QString();
 }
 
 }  // namespace gm3000

@@ -57,10 +57,21 @@ enum class EncryptResult { Encrypted, ToolMissing, Failed };
 // encrypted with the tool library.
 EncryptResult encryptSealRecord(const QByteArray& der, QByteArray* record);
 
-// Decode and encrypt with the progress reports of both conversions: true
-// when identity and record are filled. reportCodecPath: a codec library
-// that does not load is reported with its path.
-bool sealRecordWithReports(const QByteArray& der, bool reportCodecPath, SealIdentity* identity,
-                           QByteArray* record);
+enum class OldFormResult {
+  Converted,       // identity and record filled
+  Unreadable,      // "PIC1" to "PIC3" could not be read
+  NotASeal,        // they hold no seal the codec decodes
+  NotStorable,     // its identifier or name cannot be stored in an index
+  LibraryMissing,  // the codec or the tool library does not load
+};
+
+// Every step of a conversion up to the seal record: reads the old
+// three-file seal of the open application, keeps its temporary copy while
+// it is decoded, takes its identifier and name and encrypts its record.
+OldFormResult convertOldFormSeal(const skf::Api& api, skf::HANDLE application,
+                                 bool reportCodecPath, SealIdentity* identity, QByteArray* record);
+
+// The text of a report on a conversion that did not succeed.
+QString describe(OldFormResult result);
 
 }  // namespace gm3000

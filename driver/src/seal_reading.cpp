@@ -1,35 +1,165 @@
 // The reading side of the seal store: the seal list of every attached key
 // and the bytes of one seal.
+//
+// Readers take no lock. A writer changes a key's index in one write, after
+// the new chunks are in place and before the replaced ones go, so a reader
+// that reads the index, then the chunks, then the index again, and finds it
+// unchanged, has read one whole state; otherwise it reads again.
 #include <cstring>
 
 #include "VaroDeviceBase_LM_GM3000.h"
+#include "driver_report.h"
 #include "key_access.h"
+#include "key_index.h"
+#include "local_conversion.h"
 #include "local_store.h"
 #include "seal_chunks.h"
-#include "seal_index.h"
+#include "seal_conversion.h"
+#include "write_session.h"
 
 using namespace gm3000;
 
 namespace {
 
-// The index record on the key, and the part of a local list that is read.
-constexpr skf::ULONG kIndexSize = 1024;
 // The list form of ReadSeal takes at most this much of a list.
 constexpr int kListFormCapacity = 4096;
-// The buffer in which ReadSeal by identifier receives the seal list. The
-// list carries a locator per entry on top of the index, so it is given more
-// room than the index record itself.
+// The buffer in which ReadSeal by identifier receives the seal list.
 constexpr int kSealListCapacity = 64 * 1024;
+// Reads of one key that may meet a write in progress before it gives up.
+constexpr int kReadAttempts = 5;
 
-QString serialOf(const skf::DEVINFO& info) {
-  return QString::fromLatin1(info.SerialNumber, int(strnlen(info.SerialNumber, sizeof info.SerialNumber)));
-}
+const QString kId = QStringLiteral("ID");
+const QString kFileName = QStringLiteral("FILENAME");
 
 // Text up to the first zero byte within n bytes.
 QString textOf(const unsigned char* bytes, size_t n) {
   const void* zero = std::memchr(bytes, 0, n);
   const size_t used = zero ? size_t(static_cast<const unsigned char*>(zero) - bytes) : n;
   return QString::fromUtf8(reinterpret_cast<const char*>(bytes), int(used));
+}
+
+QString keyTypeOf(VaroDeviceBase_LM_GM3000& driver) {
+  char type[20] = {};
+  driver.GetUKType(type);
+  return QString::fromLatin1(type, int(strnlen(type, sizeof type)));
+}
+
+// The locator of a device, or nullopt when its name is not UTF-8 text (it
+// could not be named in a list that another program reads back).
+std::optional<QString> locatorOf(const QString& type, const std::string& device) {
+  const QByteArray bytes = QByteArray::fromStdString(device);
+  const QString name = QString::fromUtf8(bytes);
+  if (name.toUtf8() != bytes) return std::nullopt;
+  return type + QLatin1Char('&') + name;
+}
+
+const IndexEntry* entryOf(const std::vector<IndexEntry>& entries, const QString& id) {
+  for (const IndexEntry& entry : entries) {
+    const QString value = entry.value(kId);
+    if (!value.isEmpty() && value == id) return &entry;
+  }
+  return nullptr;
+}
+
+// One key's part of the seal list.
+struct KeyListing {
+  QString locator;
+  QString serial;
+  std::vector<IndexEntry> entries;
+  bool fromIndex = false;         // entries of the key's own index
+  std::vector<QByteArray> seals;  // their bytes (fromIndex, with a buffer); empty when unread
+  int failure = kOk;
+};
+
+void skipKey(KeyListing& listing, const std::string& device, int code, const QString& why) {
+  listing.failure = code;
+  listing.entries.clear();
+  reportProblem(QStringLiteral("key ") + shownDeviceName(device) +
+                " left out of the seal list: " + why);
+}
+
+KeyListing listKey(const skf::Api& api, const std::string& device, const QString& type,
+                   bool readSeals) {
+  KeyListing listing;
+  const auto locator = locatorOf(type, device);
+  if (!locator) {
+    skipKey(listing, device, kOpenDeviceFailed, QStringLiteral("its device name is not UTF-8 text"));
+    return listing;
+  }
+  listing.locator = *locator;
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    KeyIndex index;
+    bool oldForm = false;
+    {
+      OpenKey key(api);
+      if (key.connect(device) != skf::SAR_OK) {
+        writeLog(QStringLiteral("OPENDEVICE FAIL"));
+        skipKey(listing, device, kOpenDeviceFailed, QStringLiteral("it cannot be opened"));
+        return listing;
+      }
+      listing.serial = serialOf(api, key.device());
+      const OpenKey::AppStep app = key.openFirstApplication();
+      if (app != OpenKey::AppStep::Opened) {
+        writeLog(app == OpenKey::AppStep::EnumerationFailed ? QStringLiteral("ENUMAPP FAIL")
+                                                             : QStringLiteral("OPENAPP FAIL"));
+        skipKey(listing, device, kNoApplication, QStringLiteral("it has no seal application"));
+        return listing;
+      }
+      index = readKeyIndex(api, key.application());
+      writeLog(QStringLiteral("ReadSealList: ") + index.text);
+      if (index.state == IndexState::Listed) {
+        listing.entries = index.entries;
+        listing.seals.clear();
+        if (readSeals) {
+          for (const IndexEntry& entry : index.entries) {
+            SealBytes seal;
+            const bool read = readSealChunks(api, key.application(), entry.value(kFileName), &seal);
+            listing.seals.push_back(read ? QByteArray(reinterpret_cast<const char*>(seal.bytes.data()),
+                                                      int(seal.bytes.size()))
+                                         : QByteArray());
+          }
+          // A write committed meanwhile: the chunks may belong to either state.
+          if (readKeyIndex(api, key.application()).record != index.record) continue;
+        }
+        listing.fromIndex = true;
+        return listing;
+      }
+      if (indexAllowsOldForm(index.state)) oldForm = holdsOldFormSeal(api, key.application());
+    }  // the key is closed before a conversion opens it under its lock
+    switch (index.state) {
+      case IndexState::Listed:
+        break;
+      case IndexState::Unreadable:
+        skipKey(listing, device, kSealReadFailed, describe(index));
+        return listing;
+      case IndexState::Unparsable:
+        skipKey(listing, device, kEmptyIndex, describe(index));
+        return listing;
+      case IndexState::Empty:
+        if (!oldForm) {
+          skipKey(listing, device, kEmptyIndex, describe(index));
+          return listing;
+        }
+        [[fallthrough]];  // an empty index beside the old files: a conversion cut short
+      case IndexState::Missing: {
+        QString why;
+        if (auto local = readLocalList(listing.serial, &why)) {
+          listing.entries = std::move(*local);
+          return listing;
+        }
+        const LocalConversion conversion = convertLocally(device, listing.locator);
+        if (conversion.outcome == LocalConversion::Outcome::IndexFound) continue;
+        if (conversion.outcome == LocalConversion::Outcome::Converted) {
+          listing.entries = {conversion.entry};
+          return listing;
+        }
+        skipKey(listing, device, kNoSealData, describe(index) + "; " + why + "; " + conversion.why);
+        return listing;
+      }
+    }
+  }
+  skipKey(listing, device, kSealReadFailed, QStringLiteral("its seal index kept changing while it was read"));
+  return listing;
 }
 
 // The start of both forms of ReadSeal: the vendor library with what a seal
@@ -46,39 +176,90 @@ int loadForSealRead(VendorLibrary& vendor) {
 
 // The seal's length, and its bytes when the caller gave a buffer. A caller
 // that gives its buffer's size is never written past it (kSealReadFailed).
-int handOut(const SealBytes& seal, unsigned char* out, int* outLength) {
-  const int size = int(seal.bytes.size());
+int handOut(const std::vector<unsigned char>& bytes, unsigned char* out, int* outLength) {
+  const int size = int(bytes.size());
   if (out && outLength && *outLength > 0 && size > *outLength) return kSealReadFailed;
   if (outLength) *outLength = size;
-  if (out && size > 0) std::memcpy(out, seal.bytes.data(), seal.bytes.size());
+  if (out && size > 0) std::memcpy(out, bytes.data(), bytes.size());
   return kOk;
 }
 
-}  // namespace
+enum class Found { Yes, No, Error };
 
-namespace {
-
-// Writes the copy sealData/<identifier>.dat of every listed seal, read
-// afresh from the keys through the list form of ReadSeal.
-void refreshSealCopies(VaroDeviceBase_LM_GM3000& driver, const QByteArray& list) {
-  for (const QString& id : listedIdentifiers(QString::fromUtf8(list))) {
-    const auto path = storePath(id, ".dat");
-    if (!path) continue;
-    QByteArray idText = id.toLatin1();
-    QByteArray listCopy = list;
-    int length = 0;
-    if (driver.ReadSeal(reinterpret_cast<unsigned char*>(listCopy.data()), listCopy.size(),
-                        idText.data(), nullptr, &length) != kOk ||
-        length < 0)
-      continue;
-    QByteArray seal(length, 0);
-    if (driver.ReadSeal(reinterpret_cast<unsigned char*>(listCopy.data()), listCopy.size(),
-                        idText.data(), reinterpret_cast<unsigned char*>(seal.data()),
-                        &length) != kOk ||
-        length != seal.size())
-      continue;
-    replaceFile(*path, seal);
+// The seal id on the open key: its chunks under the base name the key's
+// own index gives it (else the listed one), or, on a key that keeps it in
+// the old three-file form, its record made from those files. The index is
+// read before and after: a change means a write met the read (Error with
+// *retry set).
+Found readOnKey(const skf::Api& api, OpenKey& key, const QString& id, const QString& listedBase,
+                std::vector<unsigned char>* bytes, bool* retry, int* code) {
+  *retry = false;
+  const KeyIndex before = readKeyIndex(api, key.application());
+  QString base = listedBase;
+  if (const IndexEntry* own = entryOf(before.entries, id)) base = own->value(kFileName);
+  SealBytes seal;
+  bool read = !base.isEmpty() && readSealChunks(api, key.application(), base, &seal);
+  if (read && seal.chunks == 0 && indexAllowsOldForm(before.state) &&
+      holdsOldFormSeal(api, key.application())) {
+    SealIdentity identity;
+    QByteArray record;
+    const OldFormResult result =
+        convertOldFormSeal(api, key.application(), false, &identity, &record);
+    read = result != OldFormResult::Unreadable;
+    if (result == OldFormResult::Converted && QString::fromUtf8(identity.id) == id) {
+      seal.bytes.assign(record.begin(), record.end());
+      seal.chunks = 1;
+    }
   }
+  if (readKeyIndex(api, key.application()).record != before.record) {
+    *retry = true;
+    return Found::Error;
+  }
+  if (!read && !base.isEmpty()) {
+    *code = kSealReadFailed;
+    return Found::Error;
+  }
+  if (seal.chunks == 0) return Found::No;
+  *bytes = std::move(seal.bytes);
+  return Found::Yes;
+}
+
+// Reads the listed seal entry. An entry that names its key (DEVICEURL) is
+// read from that key alone; otherwise from the first key (walk false) or
+// from each key in turn until one holds it. Not found: kOk with no bytes
+// when not walking, kSealReadFailed when walking or when the named key is
+// not attached.
+int readListedSeal(const skf::Api& api, const QString& type, const IndexEntry& entry,
+                   const QString& id, bool walk, std::vector<unsigned char>* bytes) {
+  const DeviceList devices = enumerateDevices(api);
+  if (!devices.ok() || devices.names.empty()) return kNoDevice;
+  const QString named = entry.value(kDeviceUrlKey);
+  std::vector<std::string> targets;
+  for (const std::string& device : devices.names)
+    if (named.isEmpty() || locatorOf(type, device) == named) targets.push_back(device);
+  if (targets.empty()) return kSealReadFailed;  // the seal's key is not attached
+  if (named.isEmpty() && !walk) targets.resize(1);
+  for (size_t i = 0; i < targets.size(); ++i) {
+    const std::string& device = targets[i];
+    if (walk)
+      writeLog2(i == 0 ? "/tmp/varolog/ukname1.txt" : "/tmp/varolog/ukname2.txt",
+                reinterpret_cast<unsigned char*>(const_cast<char*>(device.data())),
+                int(device.size()));
+    for (int attempt = 0;; ++attempt) {
+      OpenKey key(api);
+      if (key.connect(device) != skf::SAR_OK) return kOpenDeviceFailed;
+      if (key.openFirstApplication() != OpenKey::AppStep::Opened) return kNoApplication;
+      bool retry = false;
+      int code = kSealReadFailed;
+      const Found found = readOnKey(api, key, id, entry.value(kFileName), bytes, &retry, &code);
+      if (found == Found::Yes) return kOk;
+      if (found == Found::No) break;
+      if (!retry || attempt + 1 >= kReadAttempts) return code;
+    }
+  }
+  // By identifier, a seal whose key lacks its chunks reads as no bytes.
+  bytes->clear();
+  return walk ? kSealReadFailed : kOk;
 }
 
 }  // namespace
@@ -102,69 +283,22 @@ int VaroDeviceBase_LM_GM3000::ReadSealList(unsigned char* out, int* outLength) {
     return kNoDevice;
   }
 
-  char type[20] = {};
-  GetUKType(type);
-  QString result;
+  // Each key on its own: one that cannot be read drops out, with its reason
+  // reported, and the others are listed.
+  const QString type = keyTypeOf(*this);
+  std::vector<KeyListing> keys;
+  QStringList parts;
+  int failure = kOk;
   for (const std::string& device : devices.names) {
-    unsigned char index[kIndexSize] = {};
-    skf::ULONG rc = skf::SAR_OK;
-    QString serial;
-    {
-      OpenKey key(api);
-      if (key.connect(device) != skf::SAR_OK) {
-        writeLog(QStringLiteral("OPENDEVICE FAIL"));
-        return kOpenDeviceFailed;
-      }
-      skf::DEVINFO info;
-      std::memset(&info, 0, sizeof info);
-      api.SKF_GetDevInfo(key.device(), &info);
-      serial = serialOf(info);
-      switch (key.openFirstApplication()) {
-        case OpenKey::AppStep::Opened:
-          break;
-        case OpenKey::AppStep::EnumerationFailed:
-          writeLog(QStringLiteral("ENUMAPP FAIL"));
-          return kNoApplication;
-        case OpenKey::AppStep::OpeningFailed:
-          writeLog(QStringLiteral("OPENAPP FAIL"));
-          return kNoApplication;
-      }
-      char name[] = "SEALINDEX";
-      skf::ULONG got = kIndexSize;
-      rc = api.SKF_ReadFile(key.application(), name, 0, kIndexSize, index, &got);
-      // application and device are closed here, whatever the read gave
+    keys.push_back(listKey(api, device, type, out != nullptr));
+    if (keys.back().entries.empty()) {
+      if (failure == kOk) failure = keys.back().failure ? keys.back().failure : kEmptyIndex;
+      continue;
     }
-    if (rc == skf::SAR_FILE_NOT_EXIST) {
-      // No index on the key: its local list stands in, made from the key's
-      // old seal files when there is none yet. A serial that cannot be a
-      // file name has no local list; that key contributes nothing.
-      const auto listPath = storePath(serial, ".list");
-      if (!listPath) continue;
-      if (!readFilePrefix(*listPath, 0)) {
-        std::string name = device;
-        ConvertSealFormat2(name.data());
-      }
-      const auto local = readFilePrefix(*listPath, kIndexSize);
-      if (!local) return kNoSealData;
-      std::memset(index, 0, sizeof index);
-      std::memcpy(index, local->constData(), size_t(local->size()));
-    } else if (rc != skf::SAR_OK) {
-      // An index that could not be read is not an empty one: a writer that
-      // took it for empty would drop every seal it lists.
-      writeLog(QStringLiteral("ReadSealList: ") + QString::number(rc));
-      return kSealReadFailed;
-    }
-    const QString text = textOf(index, sizeof index);
-    writeLog(QStringLiteral("ReadSealList: ") + text);
-    // The empty list, or too short to hold an entry. A "[]" inside a value
-    // does not empty the list.
-    if (text.startsWith(QStringLiteral("[]")) || text.size() < 10) return kEmptyIndex;
-    const QString locator = QString::fromLatin1(type, int(strnlen(type, sizeof type))) +
-                            QLatin1Char('&') + QString::fromStdString(device);
-    result += entriesWithLocator(text.mid(1, text.size() - 2), locator);
+    parts << listedEntries(keys.back().entries, keys.back().locator);
   }
-  result.chop(1);
-  const QByteArray list = ("[" + result + "]").toUtf8();
+  if (parts.isEmpty()) return failure;
+  const QByteArray list = (QLatin1Char('[') + parts.join(QLatin1Char(',')) + QLatin1Char(']')).toUtf8();
 
   // A caller that gives its buffer's size is never written past it.
   if (out && outLength && *outLength > 0 && list.size() > *outLength) return kSealReadFailed;
@@ -173,7 +307,14 @@ int VaroDeviceBase_LM_GM3000::ReadSealList(unsigned char* out, int* outLength) {
 
   if (list.contains("NAME")) {
     writeLog2("/tmp/varolog/list.txt", out, out ? list.size() : 0);
-    if (out) refreshSealCopies(*this, list);
+    // The copies of the seals on the keys' own indexes; an old-form seal's
+    // copy is written by its conversion.
+    for (const KeyListing& key : keys) {
+      if (!key.fromIndex) continue;
+      for (size_t i = 0; i < key.seals.size() && i < key.entries.size(); ++i)
+        if (!key.seals[i].isEmpty())
+          writeSealCopy(key.entries[i].value(kId), key.seals[i], {key.locator, key.serial});
+    }
   }
   return kOk;
 }
@@ -185,21 +326,15 @@ int VaroDeviceBase_LM_GM3000::ReadSeal(char* sealId, unsigned char* out, int* ou
   int listLength = kSealListCapacity;
   if (int rc = ReadSealList(list.data(), &listLength)) return rc;
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 ReadSealList OK"));
-  const QString base = GetSealFileName(QString::fromUtf8(sealId ? sealId : ""),
-                                       textOf(list.data(), size_t(listLength)));
-  if (base.isEmpty()) return kSealNotIndexed;
+  const QString id = QString::fromUtf8(sealId ? sealId : "");
+  const auto entries = parseIndex(textOf(list.data(), size_t(listLength)));
+  const IndexEntry* entry = entries ? entryOf(*entries, id) : nullptr;
+  if (!entry || entry->value(kFileName).isEmpty()) return kSealNotIndexed;
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 Get SealFileName OK"));
 
-  const skf::Api& api = vendor.api();
-  const DeviceList devices = enumerateDevices(api);
-  if (!devices.ok() || devices.names.empty()) return kNoDevice;
-  OpenKey key(api);
-  if (key.connect(devices.names.front()) != skf::SAR_OK) return kOpenDeviceFailed;
-  if (key.openFirstApplication() != OpenKey::AppStep::Opened) return kNoApplication;
-  SealBytes seal;
-  if (!readSealChunks(api, key.application(), base, &seal)) return kSealReadFailed;
-  key.closeAll();
-  if (int rc = handOut(seal, out, outLength)) return rc;
+  std::vector<unsigned char> bytes;
+  if (int rc = readListedSeal(vendor.api(), keyTypeOf(*this), *entry, id, false, &bytes)) return rc;
+  if (int rc = handOut(bytes, out, outLength)) return rc;
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000::ReadSeal OK"));
   return kOk;
 }
@@ -213,26 +348,13 @@ int VaroDeviceBase_LM_GM3000::ReadSeal(unsigned char* list, int listLength, char
   unsigned char text[kListFormCapacity] = {};
   if (list && listLength > 0) std::memcpy(text, list, size_t(listLength));
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 ReadSealList OK"));
-  const QString base =
-      GetSealFileName(QString::fromUtf8(sealId ? sealId : ""), textOf(text, sizeof text));
-  if (base.isEmpty()) return kSealNotIndexed;
+  const QString id = QString::fromUtf8(sealId ? sealId : "");
+  const auto entries = parseIndex(textOf(text, sizeof text));
+  const IndexEntry* entry = entries ? entryOf(*entries, id) : nullptr;
+  if (!entry || entry->value(kFileName).isEmpty()) return kSealNotIndexed;
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 Get SealFileName OK"));
 
-  const skf::Api& api = vendor.api();
-  const DeviceList devices = enumerateDevices(api);
-  if (!devices.ok() || devices.names.empty()) return kNoDevice;
-  for (size_t i = 0; i < devices.names.size(); ++i) {
-    const std::string& device = devices.names[i];
-    writeLog2(i == 0 ? "/tmp/varolog/ukname1.txt" : "/tmp/varolog/ukname2.txt",
-              reinterpret_cast<unsigned char*>(const_cast<char*>(device.data())),
-              int(device.size()));
-    OpenKey key(api);
-    if (key.connect(device) != skf::SAR_OK) return kOpenDeviceFailed;
-    if (key.openFirstApplication() != OpenKey::AppStep::Opened) return kNoApplication;
-    SealBytes seal;
-    if (!readSealChunks(api, key.application(), base, &seal)) return kSealReadFailed;
-    if (seal.chunks == 0) continue;
-    return handOut(seal, out, outLength);
-  }
-  return kSealReadFailed;
+  std::vector<unsigned char> bytes;
+  if (int rc = readListedSeal(vendor.api(), keyTypeOf(*this), *entry, id, true, &bytes)) return rc;
+  return handOut(bytes, out, outLength);
 }

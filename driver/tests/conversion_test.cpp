@@ -100,7 +100,8 @@ TEST_F(Conversion, SealListFallsBackToTheConvertedLocalList) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.data()), size_t(length)),
             "[{\"ID\":\"ES-OLD-1\",\"NAME\":\"Old Seal\",\"VER\":\"1\",\"TYPE\":\"1\","
             "\"FILENAME\":\"Old Seal\",\"DEVICEURL\":\"LM_GM3000&OLD\"}]");
-  EXPECT_EQ(sealData_.added(), (std::set<std::string>{"ES-OLD-1.dat", "OLDKEY-1.list"}));
+  EXPECT_EQ(sealData_.added(),
+            (std::set<std::string>{"ES-OLD-1.dat", "ES-OLD-1.key", "OLDKEY-1.list"}));
 }
 
 }  // namespace

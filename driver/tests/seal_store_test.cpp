@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 #include "seal_index.h"
 #include "seal_store_fixture.h"
 #include "varo/tmp_files.h"
@@ -86,29 +88,49 @@ TEST_F(SealStore, ListCarriesEachKeysLocatorAndRefreshesTheCopies) {
   EXPECT_EQ(varo::testing::readFile(SealStoreGuard::path("1.dat")), std::string(s1.begin(), s1.end()));
   EXPECT_EQ(varo::testing::readFile(SealStoreGuard::path("2.dat")), std::string(s2.begin(), s2.end()));
   EXPECT_EQ(varo::testing::readFile(SealStoreGuard::path("3.dat")), std::string(s3.begin(), s3.end()));
-  EXPECT_EQ(sealData_.added(), (std::set<std::string>{"1.dat", "2.dat", "3.dat"}));
+  EXPECT_EQ(sealData_.added(),
+            (std::set<std::string>{"1.dat", "1.key", "2.dat", "2.key", "3.dat", "3.key"}));
 }
 
-TEST_F(SealStore, EmptyIndexEndsTheWholeList) {
+TEST_F(SealStore, EachKeyStandsOnItsOwn) {
   key("A", "SA");
   key("B", "SB");
-  index("A", "[]");
   index("B", "[" + indexEntry("2", "Two", "1") + "]");
   putChunks(keys_.store(), "B", "1", patternBytes(5, 0));
-  Bytes buffer(100, 0xEE);
-  int length = 7;
-  EXPECT_EQ(driver_->ReadSealList(buffer.data(), &length), 0x104);
-  EXPECT_EQ(buffer, Bytes(100, 0xEE));
-  EXPECT_EQ(length, 7);
-  EXPECT_TRUE(sealData_.added().empty());
-
-  // "[]" inside a value is not the empty list; an index that cannot be read
-  // is not an empty one either.
+  // What key A holds, and the code a list of A alone ends with.
+  const struct {
+    const char* what;
+    std::function<void()> setUp;
+    int alone;
+  } cases[] = {
+      {"an empty index", [&] { index("A", "[]"); }, 0x104},
+      {"an index of garbage", [&] { index("A", std::string(200, 'x')); }, 0x104},
+      {"an index that is no list", [&] { index("A", "[{\"ID\":\"1\",\"NAME\":\"A\\\",\"X\"}]"); }, 0x104},
+      {"an unreadable index", [&] { fault("SKF_ReadFile", 0x0A000007, "A"); }, 0x1010},
+      {"neither index nor old seal", [] {}, 0x1007},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    keys_->deleteFile("A", "SEALINDEX");  // absent in the first case
+    c.setUp();
+    std::string list;
+    ASSERT_EQ(readList(&list), 0);
+    EXPECT_NE(list.find("\"DEVICEURL\":\"LM_GM3000&B\""), std::string::npos) << list;
+    EXPECT_EQ(list.find("LM_GM3000&A"), std::string::npos) << list;
+    ASSERT_TRUE(keys_->detachKey("B").ok());
+    Bytes buffer(100, 0xEE);
+    int length = 7;
+    EXPECT_EQ(driver_->ReadSealList(buffer.data(), &length), c.alone);
+    EXPECT_EQ(buffer, Bytes(100, 0xEE));
+    EXPECT_EQ(length, 7);
+    ASSERT_TRUE(keys_->attachKey("B").ok());
+    ASSERT_TRUE(keys_->clearFaults().ok());
+  }
+  // "[]" inside a value is not the empty list.
   index("A", "[" + indexEntry("1", "Box []", "2") + "]");
   std::string list;
   EXPECT_EQ(readList(&list), 0);
-  fault("SKF_ReadFile", 0x0A000007, "SEALINDEX");
-  EXPECT_EQ(readList(&list), 0x1010);
+  EXPECT_NE(list.find("Box []"), std::string::npos);
 }
 
 TEST_F(SealStore, MeasuringCallDumpsTheMarkerAndWritesNoCopy) {
@@ -133,7 +155,7 @@ TEST_F(SealStore, NamesFromTheKeyStayInsideTheStore) {
   putChunks(keys_.store(), "A", "8", patternBytes(9, 1));
   std::string list;
   ASSERT_EQ(readList(&list), 0);
-  EXPECT_EQ(sealData_.added(), std::set<std::string>{"ok.dat"});
+  EXPECT_EQ(sealData_.added(), (std::set<std::string>{"ok.dat", "ok.key"}));
   EXPECT_FALSE(varo::testing::fileExists(std::string(varo::kInstallRoot) + "/x.dat"));
   // A key without index whose serial cannot be a file name contributes
   // nothing; the list of the other keys still works.

@@ -3,6 +3,10 @@
 // index text and base names that the writing relies on.
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <map>
 
 #include "seal_index.h"
@@ -103,11 +107,11 @@ TEST_F(SealWriting, FirstWriteMakesTheIndexAndReplacementMovesTheEntryLast) {
   const std::string oldB = baseOf("B");
   ASSERT_EQ(write("B", patternBytes(40, 4), "New"), 0);
   const std::string text = indexText();
-  // A and C keep their order and the locators the list read gave them.
+  // A and C keep their order; no listing's locator is stored.
   EXPECT_LT(text.find("\"ID\":\"A\""), text.find("\"ID\":\"C\""));
   EXPECT_LT(text.find("\"ID\":\"C\""), text.find("\"ID\":\"B\""));
   EXPECT_EQ(text.substr(text.rfind('{')), indexEntry("B", "New", baseOf("B")) + "]");
-  EXPECT_NE(text.find("\"DEVICEURL\":\"LM_GM3000&K\""), std::string::npos);
+  EXPECT_EQ(text.find("DEVICEURL"), std::string::npos);
   EXPECT_EQ(read("B"), patternBytes(40, 4));
   EXPECT_EQ(read("A"), patternBytes(10, 1));
   EXPECT_EQ(read("C"), patternBytes(30, 3));
@@ -142,6 +146,7 @@ TEST_F(SealWriting, RefusedBeforeAnythingIsWritten) {
     int result;
   } cases[] = {
       {"quote\"d", "n", 0x0A000006},
+      {"ok", "back\\", 0x0A000006},
       {"a},{b", "n", 0x0A000006},
       {"tab\tid", "n", 0x0A000006},
       {"ok", "line\nbreak", 0x0A000006},
@@ -159,21 +164,68 @@ TEST_F(SealWriting, RefusedBeforeAnythingIsWritten) {
 }
 
 TEST_F(SealWriting, KeysThatCannotTakeTheSeal) {
-  // A key whose seals are listed only in its local list: the index write
-  // fails and the new chunks are removed again.
-  {
-    varo::testing::TmpFiles local;
-    ASSERT_TRUE(local.write(SealStoreGuard::path("WRITEKEY.list"),
-                            "[" + indexEntry("L", "Local", "Local") + "]"));
-    EXPECT_EQ(write("N", patternBytes(100, 1)), 0x0A000031);
-    EXPECT_TRUE(files().empty());
-  }
-
   ASSERT_TRUE(keys_->createKey("K2").ok());
   EXPECT_EQ(write("N", patternBytes(100, 1)), 0x1006);
   ASSERT_TRUE(keys_->detachKey("K").ok());
   ASSERT_TRUE(keys_->detachKey("K2").ok());
   EXPECT_EQ(write("N", patternBytes(100, 1)), 0x1001);
+}
+
+TEST_F(SealWriting, IndexSizeDependsOnlyOnTheSealsItHolds) {
+  const std::string ids[] = {"A", "B", "C"};
+  for (const std::string& id : ids) ASSERT_EQ(write(id, patternBytes(100, 0)), 0);
+  const size_t size = indexText().size();
+  for (int i = 0; i < 47; ++i) {
+    ASSERT_EQ(write(ids[i % 3], patternBytes(100 + size_t(i), i)), 0) << i;
+    ASSERT_EQ(indexText().size(), size) << i << ": " << indexText();
+  }
+  const int last[] = {45, 46, 44};  // the last write of A, B and C
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(read(ids[k]), patternBytes(100 + size_t(last[k]), last[k]));
+}
+
+TEST_F(SealWriting, HostileNamesReadBackExactlyOrAreRefused) {
+  const struct {
+    std::string device, id, name;
+    bool stored;
+  } cases[] = {
+      {"K ID", "ID", "FILENAME", true},   {"KFILENAME", "x", "has FILENAME and ID", true},
+      {"K\"quote", "q", "n", true},      {"K\\back", "b", "n", true},
+      {"K},{x", "c", "},", true},         {"K", "FILENAME", "\"ID\":\"7", false},
+      {"K", "x", "back\\", false},      {"K", "x", "a},{b", false},
+      {"K", "x", "new\nline", false},     {"K", "tab\t", "n", false},
+  };
+  const Bytes base = patternBytes(60000, 1), seal = patternBytes(500, 2);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.device + " / " + c.id + " / " + c.name);
+    for (const auto& k : keys_->listKeys()) ASSERT_TRUE(keys_->removeKey(k.name).ok());
+    ASSERT_TRUE(keys_->createKey(c.device).ok());
+    ASSERT_EQ(write("base", base), 0);
+    Bytes before;
+    ASSERT_TRUE(keys_->getFile(c.device, "SEALINDEX", &before).ok());
+    std::vector<std::string> filesBefore;
+    ASSERT_TRUE(keys_->listFiles(c.device, &filesBefore).ok());
+    EXPECT_EQ(write(c.id, seal, c.name), c.stored ? 0 : 0x0A000006);
+    Bytes list(8192, 0);
+    int length = 0;
+    ASSERT_EQ(driver_->ReadSealList(list.data(), &length), 0);
+    const QJsonArray seals =
+        QJsonDocument::fromJson(QByteArray(reinterpret_cast<char*>(list.data()), length)).array();
+    ASSERT_EQ(seals.size(), c.stored ? 2 : 1) << list.data();
+    for (const QJsonValue& v : seals)
+      EXPECT_EQ(v.toObject()["DEVICEURL"].toString().toStdString(), "LM_GM3000&" + c.device);
+    EXPECT_EQ(read("base"), base);
+    if (c.stored) {
+      EXPECT_EQ(seals[1].toObject()["NAME"].toString().toStdString(), c.name);
+      EXPECT_EQ(read(c.id), seal);
+    } else {
+      Bytes after;
+      std::vector<std::string> filesAfter;
+      ASSERT_TRUE(keys_->getFile(c.device, "SEALINDEX", &after).ok());
+      ASSERT_TRUE(keys_->listFiles(c.device, &filesAfter).ok());
+      EXPECT_EQ(after, before);
+      EXPECT_EQ(filesAfter, filesBefore);
+    }
+  }
 }
 
 TEST(SealIndexEdits, DeleteFromJsonKeepsOtherEntriesInOrder) {

@@ -77,10 +77,12 @@ stop_sealserver() {
 }
 
 # The driver's local seal store under the installation root: the local list
-# of a key without an index, and the seal copies.
+# of a key without an index, the seal copies and the records of the keys
+# that wrote them.
 local_store_files() {
   local name
-  for name in "$COMPANY_SERIAL.list" "$PERSONAL_SERIAL.list" "$COMPANY_ID.dat" "$PERSONAL_ID.dat"; do
+  for name in "$COMPANY_SERIAL.list" "$PERSONAL_SERIAL.list" "$COMPANY_ID.dat" "$PERSONAL_ID.dat" \
+    "$COMPANY_ID.key" "$PERSONAL_ID.key"; do
     printf '%s\n' "$ROOT/sealData/$name"
   done
 }

@@ -12,6 +12,8 @@ namespace skf {
   X(SKF_EnumDev, ULONG, (BOOL bPresent, LPSTR szNameList, ULONG * pulSize))                    \
   X(SKF_ConnectDev, ULONG, (LPSTR szName, DEVHANDLE * phDev))                                  \
   X(SKF_DisConnectDev, ULONG, (DEVHANDLE hDev))                                                \
+  X(SKF_LockDev, ULONG, (DEVHANDLE hDev, ULONG ulTimeOut))                                     \
+  X(SKF_UnlockDev, ULONG, (DEVHANDLE hDev))                                                    \
   X(SKF_GetDevInfo, ULONG, (DEVHANDLE hDev, DEVINFO * pDevInfo))                               \
   X(SKF_EnumApplication, ULONG, (DEVHANDLE hDev, LPSTR szAppName, ULONG * pulSize))            \
   X(SKF_OpenApplication, ULONG, (DEVHANDLE hDev, LPSTR szAppName, HAPPLICATION * phApp))       \
