@@ -117,6 +117,7 @@ void KeyRoad::addKey(const std::string& device) {
       .write(reinterpret_cast<const char*>(cert.data()), std::streamsize(cert.size()));
   // The driver's local list of a key without a seal index.
   files_.track(kSealStore + setup.serial + ".list");
+  files_.track(kSealStore + setup.serial + ".lock");
 }
 
 std::string KeyRoad::makeSeal(const std::string& identifier, const std::string& name,
@@ -135,6 +136,7 @@ std::string KeyRoad::makeSeal(const std::string& identifier, const std::string& 
   files_.track("/tmp/" + identifier + ".seal");
   files_.track("/tmp/" + varo::testing::pictureDigestText(varo::ByteSpan(der)) + ".pic");
   files_.track(kSealStore + identifier + ".dat");
+  files_.track(kSealStore + identifier + ".key");
   return file;
 }
 

@@ -5,6 +5,7 @@
 // driver), fetched, signed with and verified through the installed provider
 // with oes-reader, as an integrator runs them.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -78,10 +79,22 @@ TEST_P(KeySealsOldForm, AnUnreadableSealIsNotServedAndADetachedKeyListsNothing) 
   ASSERT_FALSE(record.empty());
   record[record.size() / 2] ^= 1;
   std::ofstream(copy, std::ios::binary | std::ios::trunc) << record;
-  const ToolRun fetched = reader({"--json", "seal", qs(sealId_), qs(path("fetched.der"))});
+  // The key itself serves its old-form seal: a damaged copy does not matter.
+  ToolRun fetched = reader({"--json", "seal", qs(sealId_), qs(path("fetched.der"))});
+  EXPECT_EQ(fetched.status, 0) << fetched.out.toStdString() << log();
+  EXPECT_EQ(readFile(path("fetched.der")), seal_);
+  // With the key's old files unreadable too, the seal is not served.
+  varo::softkey::FaultSpec unreadable;
+  unreadable.function = "SKF_ReadFile";
+  unreadable.code = 0x0A000007;
+  unreadable.name = "PIC1";
+  ASSERT_TRUE(keys_->addFault(unreadable).ok());
+  ::unlink(("/tmp/" + identifier_ + ".seal").c_str());  // the file of the fetch before
+  fetched = reader({"--json", "seal", qs(sealId_), qs(path("fetched.der"))});
   EXPECT_EQ(fetched.status, 1);
   EXPECT_EQ(QJsonDocument::fromJson(fetched.out).object()["result"].toInt(), 4400);
   EXPECT_NE(log().find("cannot be read"), std::string::npos) << log();
+  ASSERT_TRUE(keys_->clearFaults().ok());
 
   ASSERT_TRUE(keys_->detachKey(kDevice).ok());
   const ToolRun listed = reader({"seals"});

@@ -1,5 +1,7 @@
 #include "handler.h"
 
+#include <unistd.h>
+
 #include "key_seals.h"
 #include "output_files.h"
 #include "pin_source.h"
@@ -76,7 +78,7 @@ std::optional<std::vector<SealEntry>> Handler::seals(bool withDer, std::string* 
   std::vector<SealEntry> readable;
   for (SealEntry& seal : *seals) {
     std::string unread;
-    if (auto der = readKeySeal(seal.identifier, &unread)) {
+    if (auto der = readKeySeal(seal, &unread)) {
       seal.der = std::move(*der);
       readable.push_back(std::move(seal));
     } else {
@@ -105,6 +107,11 @@ std::string Handler::writeSealList() const {
     log_.write(std::string("COM 1: cannot write ") + kSealListPath);
     return error("cannot write the seal list");
   }
+  // The seal files are named by identifier alone and the provider asks for
+  // them only when they are missing: a file left from an earlier listing
+  // may hold the seal of a key that is gone, with the same identifier as a
+  // seal of a key attached now. A new list makes them be written afresh.
+  for (const SealEntry& seal : *seals) ::unlink(sealFilePath(seal.identifier).c_str());
   log_.write("COM 1: " + std::to_string(seals->size()) + " seals listed");
   return countReply("SEALLIST", kSealListPath, seals->size());
 }

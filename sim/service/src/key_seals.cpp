@@ -6,11 +6,12 @@
 #include <QJsonObject>
 
 #include <cstring>
-#include <fstream>
+#include <map>
 
 #include "VaroDeviceBase.h"
 #include "varo/install_root.h"
 #include "varo/loaded_library.h"
+#include "varo/store_files.h"
 #include "varo/tool_library.h"
 
 namespace signd {
@@ -33,21 +34,58 @@ std::string textOf(const QJsonObject& object, const char* key) {
   return object.value(key).toString().toStdString();
 }
 
-// The record of the seal as the driver reads it from the first attached
-// key: a measuring call, then a copying call; empty when there is none. The
+// The driver's seal read by list, an ordinary member reached through its
+// exported name with the object as its first argument: it reads the seal of
+// the one list entry from the key that the entry's DEVICEURL names.
+constexpr const char* kListReadSymbol = "_ZN24VaroDeviceBase_LM_GM30008ReadSealEPhiPcS0_Pi";
+using ListReadFn = int (*)(VaroDeviceBase*, unsigned char*, int, char*, unsigned char*, int*);
+// Room for the driver's seal list of every attached key.
+constexpr int kDriverListCapacity = 64 * 1024;
+
+// The entry of the driver's seal list for this seal (its ID the identifier,
+// its DEVICEURL the locator), as a list of just that entry.
+QByteArray driverListEntry(VaroDeviceBase& driver, const SealEntry& seal, std::string* why) {
+  std::vector<unsigned char> list(size_t(kDriverListCapacity), 0);
+  int length = kDriverListCapacity;  // the buffer's capacity
+  const int rc = driver.ReadSealList(list.data(), &length);
+  if (rc != 0 || length <= 0 || length > kDriverListCapacity) {
+    *why = "the driver lists no seals (ReadSealList " + std::to_string(rc) + ", length " +
+           std::to_string(length) + ")";
+    return {};
+  }
+  const QJsonDocument listed =
+      QJsonDocument::fromJson(QByteArray(reinterpret_cast<const char*>(list.data()), length));
+  const QString id = QString::fromStdString(seal.identifier);
+  const QString locator = QString::fromStdString(seal.deviceUrl);
+  for (const QJsonValue& value : listed.array()) {
+    const QJsonObject entry = value.toObject();
+    if (entry.value("ID").toString() == id && entry.value("DEVICEURL").toString() == locator)
+      return QJsonDocument(QJsonArray{entry}).toJson(QJsonDocument::Compact);
+  }
+  *why =
+      "the driver's seal list holds no seal \"" + seal.identifier + "\" of key " + seal.deviceUrl;
+  return {};
+}
+
+// The record of the seal as the driver reads it from the seal's own key: a
+// measuring call, then a copying call; empty when there is none. The
 // copying call gets room for the longest record the driver can read, so a
 // record that grew between the calls still fits.
-std::string recordFromKey(const std::string& identifier, std::string* why) {
+std::string recordFromKey(const SealEntry& seal, std::string* why) {
   const std::string path = installed(varo::kDriverDirectory) + kDriverFile;
   varo::LoadedLibrary library(path);
+  auto readListed = library.resolve<ListReadFn>(kListReadSymbol);
   varo::PluginObject<VaroDeviceBase> driver(library);
-  if (!driver) {
+  if (!driver || !readListed) {
     *why = "the driver " + path + " cannot be used";
     return {};
   }
-  std::string id = identifier;  // the driver takes a modifiable text
+  QByteArray entry = driverListEntry(*driver.get(), seal, why);
+  if (entry.isEmpty()) return {};
+  auto* list = reinterpret_cast<unsigned char*>(entry.data());
+  std::string id = seal.identifier;  // the driver takes a modifiable text
   int length = 0;
-  int rc = driver->ReadSeal(id.data(), nullptr, &length);
+  int rc = readListed(driver.get(), list, entry.size(), id.data(), nullptr, &length);
   if (rc != 0 || length <= 0 || length > kMaxRecordSize) {
     *why = "the key gives no record (ReadSeal " + std::to_string(rc) + ", length " +
            std::to_string(length) + ")";
@@ -55,7 +93,8 @@ std::string recordFromKey(const std::string& identifier, std::string* why) {
   }
   std::string record(size_t(kMaxRecordSize), '\0');
   int copied = kMaxRecordSize;  // the buffer's capacity
-  rc = driver->ReadSeal(id.data(), reinterpret_cast<unsigned char*>(record.data()), &copied);
+  rc = readListed(driver.get(), list, entry.size(), id.data(),
+                  reinterpret_cast<unsigned char*>(record.data()), &copied);
   if (rc != 0 || copied <= 0 || copied > kMaxRecordSize) {
     *why = "the key's record cannot be copied (ReadSeal " + std::to_string(rc) + ")";
     return {};
@@ -64,18 +103,23 @@ std::string recordFromKey(const std::string& identifier, std::string* why) {
   return record;
 }
 
-// The driver's local copy of the seal's record in the seal store.
-std::string recordFromLocalCopy(const std::string& identifier, std::string* why) {
-  const std::string path = installed(varo::kSealStoreDirectory) + identifier + ".dat";
-  std::ifstream in(path, std::ios::binary);
-  std::string record(size_t(kMaxRecordSize) + 1, '\0');
-  if (in) in.read(record.data(), std::streamsize(record.size()));
-  record.resize(in ? record.size() : size_t(in.gcount()));
-  if (record.empty() || record.size() > size_t(kMaxRecordSize)) {
-    *why = "no usable local seal copy " + path;
+// The driver's local copy of the seal's record in the seal store, when the
+// store file counts and its owner record says the seal's key wrote it.
+std::string recordFromLocalCopy(const SealEntry& seal, std::string* why) {
+  const QString dir = varo::sealStoreDirectory();
+  const QString identifier = QString::fromStdString(seal.identifier);
+  const varo::StoreFile copy = varo::readStoreFile(dir, identifier + ".dat", kMaxRecordSize);
+  if (copy.status != varo::StoreRead::Ok) {
+    *why = copy.why.toStdString();
     return {};
   }
-  return record;
+  const auto owner = varo::readCopyOwner(dir, identifier, copy.bytes);
+  if (!owner || owner->deviceUrl.toStdString() != seal.deviceUrl) {
+    *why = "the local copy " + (dir + "/" + identifier + ".dat").toStdString() +
+           " is not known to belong to key " + seal.deviceUrl;
+    return {};
+  }
+  return copy.bytes.toStdString();
 }
 
 // The record decrypted with the tool library; empty when it does not decrypt.
@@ -111,6 +155,7 @@ std::optional<std::vector<SealEntry>> listKeySeals(const ServiceLog& log, std::s
   }
 
   std::vector<SealEntry> seals;
+  std::map<std::string, std::string> firstKeyOf;  // identifier -> locator of its first seal
   int number = 0;
   for (const QJsonValue& value : list.array()) {
     ++number;
@@ -133,16 +178,24 @@ std::optional<std::vector<SealEntry>> listKeySeals(const ServiceLog& log, std::s
                 "\"@\", a quote, a backslash or a control character");
       continue;
     }
+    const auto first = firstKeyOf.emplace(e.identifier, e.deviceUrl);
+    if (!first.second) {
+      log.write("seal \"" + e.identifier + "\" of key " + e.deviceUrl + " skipped: key " +
+                first.first->second +
+                " holds a seal with the same identifier, and seal files are named by "
+                "identifier alone");
+      continue;
+    }
     seals.push_back(std::move(e));
   }
   return seals;
 }
 
-std::optional<std::string> readKeySeal(const std::string& identifier, std::string* why) {
+std::optional<std::string> readKeySeal(const SealEntry& seal, std::string* why) {
   std::string keyWhy, copyWhy;
   for (int source = 0; source < 2; ++source) {
-    const std::string record = source == 0 ? recordFromKey(identifier, &keyWhy)
-                                           : recordFromLocalCopy(identifier, &copyWhy);
+    const std::string record =
+        source == 0 ? recordFromKey(seal, &keyWhy) : recordFromLocalCopy(seal, &copyWhy);
     if (record.empty()) continue;
     if (auto der = sealFromRecordText(decryptRecord(record))) return der;
     (source == 0 ? keyWhy : copyWhy) = "the record does not decrypt to a seal";

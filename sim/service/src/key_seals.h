@@ -1,8 +1,9 @@
 // The seals on the attached keys, served when the service runs without a
 // seal directory: the list comes from the installed offline seal-list
-// plug-in, each seal's record from the installed key device driver (or,
-// when the key gives none, the driver's local seal copy), and the seal DER
-// from that record, decrypted with the tool library.
+// plug-in, each seal's record from the installed key device driver, read
+// from the seal's own key (or, when the key gives none, the driver's local
+// seal copy, when that copy is known to be the key's), and the seal DER from
+// that record, decrypted with the tool library.
 #pragma once
 
 #include <optional>
@@ -17,14 +18,17 @@ namespace signd {
 // The seals of the attached keys in the plug-in's order, each with its full
 // seal id "identifier@DEVICEURL@DLLNAME", without DER. A seal whose
 // identifier cannot name a file, or whose values cannot stand in the list
-// unescaped, is skipped with a note in the log. nullopt, with the reason in
-// *why, when the plug-in cannot be used or answers no list.
+// unescaped, is skipped with a note in the log, and so is every seal whose
+// identifier an earlier listed seal already has (two keys holding one
+// identifier): the seal files are named by identifier alone. nullopt, with the reason in *why, when
+// the plug-in cannot be used or answers no list.
 std::optional<std::vector<SealEntry>> listKeySeals(const ServiceLog& log, std::string* why);
 
-// The DER of the listed seal with that identifier; nullopt, with the reason
-// in *why, when neither the key nor the local seal copy gives a record that
-// decrypts to a seal.
-std::optional<std::string> readKeySeal(const std::string& identifier, std::string* why);
+// The DER of the listed seal (its identifier on the key its deviceUrl
+// names); nullopt, with the reason in *why, when neither that key nor the
+// local seal copy written by that key gives a record that decrypts to a
+// seal.
+std::optional<std::string> readKeySeal(const SealEntry& seal, std::string* why);
 
 // The seal DER inside a decrypted seal record
 // {"COM":"5","ASN1":"<base64 of the DER>","STANDARD":"1"}; nullopt when the
