@@ -13,19 +13,7 @@ namespace {
 using varo::softkey::Bytes;
 using varo::testing::SealStoreGuard;
 
-char kRecordKey[] = "q8vtkz2#@#lmpwre73xc&bns";
-
-// The text the tool library decrypts a seal record into.
-std::string decryptRecord(const std::string& record) {
-  varo::LoadedLibrary lib(varo::toolLibraryPath());
-  varo::PluginObject<ToolObject> tool(lib);
-  if (!tool) return "";
-  std::string in = record, out(record.size() + 1, 0);
-  int length = int(out.size());
-  tool->DecryptData(reinterpret_cast<unsigned char*>(in.data()), int(in.size()),
-                    reinterpret_cast<unsigned char*>(out.data()), &length, kRecordKey);
-  return out.substr(0, size_t(length > 0 ? length : 0));
-}
+using varo::testing::decryptSealRecord;
 
 std::set<std::string> temporaryCopies() {
   std::set<std::string> names;
@@ -65,7 +53,7 @@ TEST_F(Conversion, OldSealBecomesLocalListAndRecord) {
             "[{\"ID\":\"ES-OLD-1\",\"NAME\":\"Old Seal\",\"VER\":\"1\",\"TYPE\":\"1\","
             "\"FILENAME\":\"Old Seal\"}]");
   const QByteArray der(reinterpret_cast<const char*>(seal_.data()), int(seal_.size()));
-  EXPECT_EQ(decryptRecord(varo::testing::readFile(SealStoreGuard::path("ES-OLD-1.dat"))),
+  EXPECT_EQ(decryptSealRecord(varo::testing::readFile(SealStoreGuard::path("ES-OLD-1.dat"))),
             "{\"COM\":\"5\",\"ASN1\":\"" + der.toBase64().toStdString() + "\",\"STANDARD\":\"1\"}");
   // The temporary copy of the seal is gone again, and the key is unchanged.
   EXPECT_EQ(temporaryCopies(), before);
@@ -134,7 +122,7 @@ TEST_F(Conversion, KeyConversionKeepsTheOldFilesUntilTheSealIsWritten) {
   length = 0;
   ASSERT_EQ(driver->ReadSeal(id, record.data(), &length), 0);
   const QByteArray der(reinterpret_cast<const char*>(seal_.data()), int(seal_.size()));
-  EXPECT_EQ(decryptRecord(std::string(reinterpret_cast<char*>(record.data()), size_t(length))),
+  EXPECT_EQ(decryptSealRecord(std::string(reinterpret_cast<char*>(record.data()), size_t(length))),
             "{\"COM\":\"5\",\"ASN1\":\"" + der.toBase64().toStdString() + "\",\"STANDARD\":\"1\"}");
   ASSERT_TRUE(keys_->listFiles("OLD", &files).ok());
   EXPECT_EQ(std::count(files.begin(), files.end(), "PIC1"), 0);

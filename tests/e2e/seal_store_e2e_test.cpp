@@ -11,26 +11,18 @@
 #include <set>
 
 #include "key_road_fixture.h"
-#include "varo/loaded_library.h"
-#include "varo/tool_library.h"
+#include "varo/test_seals.h"
 
 namespace {
 
 using namespace keyroad;
 using varo::testing::readFile;
 
-// The seal DER inside a seal record, decrypted by the tool library.
+// The seal DER inside a seal record.
 std::string sealOfRecord(const std::string& record) {
-  varo::LoadedLibrary lib(varo::toolLibraryPath());
-  varo::PluginObject<ToolObject> tool(lib);
-  if (!tool) return "";
-  std::string in = record, out(record.size() + 1, 0);
-  int length = int(out.size());
-  char key[] = "q8vtkz2#@#lmpwre73xc&bns";
-  tool->DecryptData(reinterpret_cast<unsigned char*>(in.data()), int(in.size()),
-                    reinterpret_cast<unsigned char*>(out.data()), &length, key);
   const QJsonObject text =
-      QJsonDocument::fromJson(QByteArray(out.data(), std::max(length, 0))).object();
+      QJsonDocument::fromJson(QByteArray::fromStdString(varo::testing::decryptSealRecord(record)))
+          .object();
   return QByteArray::fromBase64(text["ASN1"].toString().toLatin1()).toStdString();
 }
 

@@ -1,6 +1,7 @@
 #include "varo/test_seals.h"
 
 #include "varo/pki.h"
+#include "varo/tool_library.h"
 
 namespace varo::testing {
 
@@ -76,6 +77,18 @@ Bytes makeSignature(BasicSealInfo* codec, const SignatureInput& in, EVP_PKEY* si
   if (flipBit >= 0) rs[size_t(flipBit / 8) % 64] ^= uint8_t(1u << (flipBit % 8));
   if (value) *value = rs;
   return wrapSignature(codec, content, rs);
+}
+
+std::string decryptSealRecord(const std::string& record) {
+  LoadedLibrary lib(toolLibraryPath());
+  PluginObject<ToolObject> tool(lib);
+  if (!tool) return "";
+  std::string in = record, out(record.size() + 1, 0);
+  int length = int(out.size());
+  char key[] = "q8vtkz2#@#lmpwre73xc&bns";  // the driver's record key
+  tool->DecryptData(reinterpret_cast<unsigned char*>(in.data()), int(in.size()),
+                    reinterpret_cast<unsigned char*>(out.data()), &length, key);
+  return out.substr(0, size_t(length > 0 ? length : 0));
 }
 
 }  // namespace varo::testing

@@ -58,4 +58,8 @@ Bytes makeSignature(BasicSealInfo* codec, const SignatureInput& in, EVP_PKEY* si
 // A signature wrapped around a given signed content and value.
 Bytes wrapSignature(BasicSealInfo* codec, const Bytes& content, const Bytes& value);
 
+// The text a seal record (as the driver stores it) decrypts into with the
+// installed tool library; empty when it does not decrypt.
+std::string decryptSealRecord(const std::string& record);
+
 }  // namespace varo::testing
