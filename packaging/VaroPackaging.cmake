@@ -10,6 +10,14 @@
 # files below (documentation, lintian overrides, the systemd unit) lie outside
 # the installation root, so they are EXCLUDE_FROM_ALL: only the packages carry
 # them, never a plain `cmake --install`.
+#
+# varo-oes has one maintainer script, its postinst: it creates the system
+# group varo and gives sealData the owner root:varo and the mode 3775, so
+# that every member of the group (the users of the reader) keeps seal
+# copies and lists there and none can replace another's. dpkg cannot do
+# this from the package's files: the group does not exist before the
+# package is configured, and dpkg never changes a directory that exists
+# already (an upgrade from a package that had another mode).
 
 set(VARO_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(VARO_PACKAGING_OUT ${CMAKE_CURRENT_BINARY_DIR}/packaging)
@@ -35,10 +43,14 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${VARO_PACKAGING_
 
 # The unit, the notes and the lintian overrides name the installation root.
 string(REGEX REPLACE "^/" "" VARO_INSTALL_TREE "${VARO_INSTALL_ROOT}")
-foreach(name varo-signd@.service README.Debian lintian/varo-oes lintian/varo-oes-standins)
+foreach(name varo-signd@.service README.Debian varo-oes.README.Debian lintian/varo-oes
+             lintian/varo-oes-standins)
   configure_file(${VARO_PACKAGING_DIR}/${name}.in
                  ${VARO_PACKAGING_OUT}/${name} @ONLY)
 endforeach()
+
+configure_file(${VARO_PACKAGING_DIR}/maintainer/varo-oes.postinst.in
+               ${VARO_PACKAGING_OUT}/varo-oes/postinst @ONLY)
 
 foreach(component oes standins)
   if(component STREQUAL "oes")
@@ -55,6 +67,10 @@ foreach(component oes standins)
           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
           COMPONENT ${component} EXCLUDE_FROM_ALL)
 endforeach()
+install(FILES ${VARO_PACKAGING_OUT}/varo-oes.README.Debian
+        DESTINATION /usr/share/doc/varo-oes RENAME README.Debian
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+        COMPONENT oes EXCLUDE_FROM_ALL)
 install(FILES ${VARO_PACKAGING_OUT}/README.Debian
         DESTINATION /usr/share/doc/varo-oes-standins
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
@@ -87,6 +103,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_OES_PACKAGE_NAME varo-oes)
 set(CPACK_DEBIAN_OES_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_OES_PACKAGE_SUGGESTS varo-oes-standins)
+# The postinst's addgroup; dpkg-shlibdeps adds the libraries' needs.
+set(CPACK_DEBIAN_OES_PACKAGE_DEPENDS adduser)
+set(CPACK_DEBIAN_OES_PACKAGE_CONTROL_EXTRA ${VARO_PACKAGING_OUT}/varo-oes/postinst)
 set(CPACK_DEBIAN_OES_DESCRIPTION
 "electronic-seal provider for OFD document readers
 The provider library liboesprovider.so that a fixed-layout (OFD) document
@@ -99,7 +118,11 @@ codec, the key signing module, the GM3000 key device driver and the
 seal-list and key-information plug-ins, installed under ${VARO_INSTALL_ROOT},
 the path compiled into them. The vendor's key library and the common tool
 library are not included: install the vendor's, or varo-oes-standins on a
-machine without a USB key.")
+machine without a USB key.
+
+The driver's local seal store ${VARO_INSTALL_ROOT}/sealData belongs to the
+system group varo, made on installation: add each user of the reader to it
+(adduser USER varo).")
 
 set(CPACK_DEBIAN_STANDINS_PACKAGE_NAME varo-oes-standins)
 set(CPACK_DEBIAN_STANDINS_PACKAGE_SECTION misc)

@@ -2,15 +2,17 @@
 # Checks the two Debian packages of a packaging build: their fields, that
 # together they hold exactly the tree `cmake --install` lays out (each part in
 # its package), and then runs the provider from the unpacked packages: the
-# provider's information and a seal on a software key signed, verified and a
-# tampered document refused, with varo-signd serving the seals on the key.
+# varo-oes postinst and the modes it gives sealData, the provider's
+# information and a seal on a software key signed, verified and a tampered
+# document refused, with varo-signd serving the seals on the key.
 #
 # The tree is built for its installation root, so the unpacked packages are
 # placed there in a throw-away mount namespace (a bind mount at the root and
 # a private /tmp, and a private network when it can have one, so port 9990 and
-# the /tmp files of other runs are not touched). Without namespaces (not root,
-# or unshare refused) only the contents are checked, and the run is reported
-# as skipped.
+# the /tmp files of other runs are not touched, and an overlay of /etc, so
+# that the group and the users the checks make stay in the namespace).
+# Without namespaces (not root, or unshare refused) only the contents are
+# checked, and the run is reported as skipped.
 #
 # Usage: test-packages.sh BUILD_DIR
 #   BUILD_DIR  the configured packaging build with both .deb files made by cpack
@@ -44,6 +46,76 @@ check() {
 
 # ---------------------------------------------------------------------------
 # Inside the namespace: the unpacked tree is at the installation root.
+
+# private_etc DIR: /etc becomes an overlay whose changes go to DIR, so that
+# the accounts the postinst and the checks make never reach the machine; the
+# mounts below /etc (hosts, resolv.conf in a container) stay in place.
+# False when the overlay cannot be made.
+private_etc() {
+  local dir=$1 m i=0 below=()
+  mkdir -m 700 "$dir" "$dir/upper" "$dir/work" "$dir/keep" || return 1
+  while read -r m; do below+=("$m"); done < <(awk '$5 ~ "^/etc/" { print $5 }' /proc/self/mountinfo)
+  for m in "${below[@]}"; do
+    if [ -d "$m" ]; then mkdir "$dir/keep/$i"; else touch "$dir/keep/$i"; fi
+    mount --bind "$m" "$dir/keep/$i" || return 1
+    i=$((i + 1))
+  done
+  mount -t overlay varo-package-etc \
+    -o "lowerdir=/etc,upperdir=$dir/upper,workdir=$dir/work" /etc || return 1
+  i=0
+  for m in "${below[@]}"; do
+    mount --bind "$dir/keep/$i" "$m" || return 1
+    i=$((i + 1))
+  done
+}
+
+# as USER COMMAND...: the command as USER with USER's groups, from /.
+as() {
+  local user=$1
+  shift
+  (cd / && setpriv --reuid="$user" --regid=nogroup --init-groups "$@")
+}
+# refused USER COMMAND...: true when the command fails as USER.
+refused() { ! as "$@" 2>/dev/null; }
+
+# second_member STORE: the second member adds a file of its own but can
+# neither remove the first member's nor rename its own over it.
+second_member() {
+  local store=$1
+  as varo-test-b sh -c 'echo b >"$1/b.test"' sh "$store" &&
+    refused varo-test-b rm -f "$store/a.test" &&
+    refused varo-test-b mv "$store/b.test" "$store/a.test" &&
+    [ "$(cat "$store/a.test")" = a ]
+}
+
+# The varo-oes postinst as dpkg runs it (configure, on installation and
+# again on an upgrade), then the store's modes at work: two members of the
+# group varo and one other user, made in the namespace's /etc.
+store_modes() {
+  local store=$1 postinst=$WORK/control-oes/postinst u
+  check "varo-oes's postinst configures and makes the group varo" \
+    sh -c '"$1" configure >postinst.out 2>&1 && getent group varo >/dev/null' sh "$postinst"
+  check "sealData belongs to root:varo with mode 3775" \
+    test "$(stat -c '%U:%G %a' "$store")" = "root:varo 3775"
+  chmod 0755 "$store"
+  check "the postinst again (an upgrade): one group varo, sealData 3775 again" \
+    sh -c '"$1" configure >>postinst.out 2>&1 && [ "$(getent group varo | wc -l)" = 1 ] &&
+           [ "$(stat -c %a "$2")" = 3775 ]' sh "$postinst" "$store"
+  for u in varo-test-a varo-test-b varo-test-c; do
+    adduser --quiet --system --no-create-home "$u" >>postinst.out 2>&1 || true
+  done
+  adduser --quiet varo-test-a varo >>postinst.out 2>&1 || true
+  adduser --quiet varo-test-b varo >>postinst.out 2>&1 || true
+  as varo-test-a sh -c 'echo a >"$1/a.test"' sh "$store" || true
+  check "a member's new file in sealData gets the group varo" \
+    test "$(stat -c '%U:%G' "$store/a.test" 2>/dev/null)" = "varo-test-a:varo"
+  check "another member adds files, but cannot remove or replace the first one's" \
+    second_member "$store"
+  check "a user outside the group cannot add files to sealData" \
+    refused varo-test-c sh -c 'echo c >"$1/c.test"' sh "$store"
+  rm -f "$store"/*.test
+}
+
 run_inside() {
   local root bin seal_id rc
   root=$(cat "$WORK/install-root")
@@ -64,6 +136,14 @@ run_inside() {
   rm -rf "$run"
   mkdir -p "$run"
   cd "$run"
+  if ! command -v adduser >/dev/null || ! command -v setpriv >/dev/null; then
+    echo "SKIPPED: the run of varo-oes's postinst needs adduser and setpriv"
+  elif private_etc /tmp/varo-package-etc; then
+    store_modes "$root/sealData"
+  else
+    echo "SKIPPED: the run of varo-oes's postinst needs an overlay of /etc in the namespace"
+  fi
+
   # The package's own key store beside the key library.
   unset VARO_SOFTKEY_DIR
   reader() { "$bin/oes-reader" "$@"; }
@@ -124,7 +204,7 @@ run_inside() {
   check "varo-signd stops cleanly" test "$rc" -eq 0
   # What the tools said, when a step failed.
   if grep -q '^fail' "$RESULTS"; then
-    for f in softkey.out sealmaker.out signd.out seals.out tampered.json; do
+    for f in postinst.out softkey.out sealmaker.out signd.out seals.out tampered.json; do
       if [ -s "$f" ]; then sed "s|^|  $f: |" "$f" | tail -n 5; fi
     done
   fi
@@ -163,8 +243,15 @@ check "varo-oes depends on Qt 5 Core and OpenSSL 3" \
          dpkg-deb -f "$1" Depends | grep -q "libssl3"' sh "$OES"
 check "varo-oes-standins depends on varo-oes (= $version)" \
   sh -c 'dpkg-deb -f "$1" Depends | grep -Fq "varo-oes (= $2)"' sh "$STANDINS" "$version"
-control_files=$(dpkg-deb --ctrl-tarfile "$OES" | tar -t && dpkg-deb --ctrl-tarfile "$STANDINS" | tar -t)
-check "no maintainer scripts" sh -c '! echo "$1" | grep -Eq "(pre|post)(inst|rm)"' sh "$control_files"
+scripts() { # the maintainer scripts of a package, by name
+  dpkg-deb --ctrl-tarfile "$1" | tar -t | sed -nE 's#^(\./)?((pre|post)(inst|rm))$#\2#p' |
+    sort | tr '\n' ' '
+}
+check "varo-oes's one maintainer script is its postinst" test "$(scripts "$OES")" = "postinst "
+check "varo-oes-standins has no maintainer script" test -z "$(scripts "$STANDINS")"
+check "varo-oes depends on adduser (the postinst's addgroup)" \
+  sh -c 'dpkg-deb -f "$1" Depends | grep -Eq "(^|, )adduser(,|$| )"' sh "$OES"
+dpkg-deb -e "$OES" "$WORK/control-oes"
 
 # What each package holds under the root.
 listing() { dpkg-deb --fsys-tarfile "$1" | tar -t | sed -n "s|^\./$TREE/||p" | grep . | sort; }
