@@ -7,4 +7,6 @@ target_link_libraries(varo_softkey_admin PUBLIC varo_common PRIVATE varo_softkey
 add_executable(softkey cli/softkey_main.cpp cli/convert_key.cpp)
 # convert runs the installed key driver, loaded by its path.
 target_link_libraries(softkey PRIVATE varo_softkey_admin varo_driver_interface)
+# The driver's class, for the reason a conversion leaves in its LastError.
+target_include_directories(softkey PRIVATE ${CMAKE_SOURCE_DIR}/driver/include)
 install(TARGETS softkey RUNTIME DESTINATION bin COMPONENT standins)

@@ -5,10 +5,13 @@
 #include <QByteArray>
 
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "VaroDeviceBase.h"
 #include "seal_conversion.h"
 #include "varo/install_root.h"
+#include "varo/key_write_codes.h"
 #include "varo/loaded_library.h"
 #include "varo/softkey_admin.h"
 
@@ -25,6 +28,29 @@ std::string storeDirectory(const std::string& keyStore) {
 int failure(const std::string& why) {
   std::cerr << "sealmaker: " << why << "\n";
   return kFailure;
+}
+
+// The key still holds its seal in the old three-file form: "PIC1" and no
+// seal index, or one that lists nothing (a conversion cut short). The
+// driver's WriteSeal converts that seal first, in the same write.
+bool holdsOldFormSeal(const varo::softkey::SoftKeyStore& store, const std::string& device) {
+  std::vector<std::string> files;
+  if (!store.listFiles(device, &files)) return false;
+  bool oldForm = false, index = false;
+  for (const std::string& f : files) {
+    oldForm = oldForm || f == "PIC1";
+    index = index || f == "SEALINDEX";
+  }
+  if (!oldForm || !index) return oldForm;
+  varo::softkey::Bytes bytes;
+  if (!store.getFile(device, "SEALINDEX", &bytes)) return false;
+  // The index text runs to its first zero byte.
+  std::string text(bytes.begin(), bytes.end());
+  text = text.substr(0, text.find('\0'));
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return true;
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1) == "[]";
 }
 
 }  // namespace
@@ -49,7 +75,8 @@ int storeThroughDriver(const std::string& device, const std::string& keyStore,
   bool attached = false;
   for (const auto& key : store.listKeys()) {
     if (key.attached && key.name != device)
-      return failure("another key is attached too (" + key.name + "); the driver writes to the only one");
+      return failure("another key is attached too (" + key.name +
+                     "); the driver writes to the only one");
     attached = attached || (key.attached && key.name == device);
   }
   if (!attached) return failure("no attached key " + device + " in " + dir);
@@ -70,15 +97,22 @@ int storeThroughDriver(const std::string& device, const std::string& keyStore,
   varo::LoadedLibrary lib(path);
   varo::PluginObject<VaroDeviceBase> driver(lib);
   if (!driver) return failure("cannot use the key driver " + path + ": " + lib.errorString());
+  const bool converts = holdsOldFormSeal(store, device);
+  if (converts)
+    std::cout << "the key " << device << " holds a seal in the old three-file form; the driver "
+              << "converts it on the key first, so both seals stay on it\n";
   const int rc = driver->WriteSeal(identity.id.data(), identity.name.data(), 1, 1,
                                    reinterpret_cast<unsigned char*>(record.data()), record.size());
   if (rc != 0) {
-    char message[64] = {};
+    char message[256] = {};
     driver->GetErrorMsg(rc, message);
-    return failure("the driver's WriteSeal answered 0x" + QByteArray::number(rc, 16).toStdString() +
-                   (message[0] ? std::string(" ") + message : std::string()));
+    message[sizeof message - 1] = '\0';
+    return failure("the driver's WriteSeal on the key " + device + " answered " +
+                   varo::softkey::describeKeyWriteCode(rc, message));
   }
-  std::cout << "stored on the key " << device << " (" << dir << ") as seal " << identity.id.data()
+  std::cout << (converts ? "converted the old-form seal and stored on the key "
+                         : "stored on the key ")
+            << device << " (" << dir << ") as seal " << identity.id.data()
             << " in its seal index\n";
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert_key.h"
+#include "varo/key_write_codes.h"
 #include "varo/softkey_admin.h"
 
 using varo::softkey::AdminResult;
@@ -64,7 +65,8 @@ Files
                               are the sizes of the first two, default thirds)
   convert NAME                let the installed key driver turn the old form
                               into a seal index holding the seal (it keeps the
-                              old files until the seal is written)
+                              old files until the seal is written); when it
+                              does not, the driver's reason is printed
 
 Fault rules (file "faults" of the store)
   fault add FUNCTION CODE [--name N] [--count C] [--skip S] [--exit]
@@ -346,12 +348,20 @@ class Cli {
   }
 
   int convert() {
-    std::string error;
-    const int rc = softkey_cli::convertWithDriver(s_.directory(), a_.positional[1], &error);
-    if (rc < 0) return failure(error);
-    if (rc == 1) return 0;
-    std::cerr << "softkey: the driver did not convert " << a_.positional[1]
-              << " (no old seal, an index already there, or a step failed; the key is unchanged)\n";
+    const std::string& device = a_.positional[1];
+    const softkey_cli::Conversion done = softkey_cli::convertWithDriver(s_.directory(), device);
+    if (done.result < 0) return failure(done.error);
+    if (done.result == 1) {
+      std::cout << "converted the old-form seal on " << device << " into its seal index\n";
+      return 0;
+    }
+    std::cerr << "softkey: the driver did not convert " << device;
+    if (done.result != 0) std::cerr << " (ConvertSealFormat answered " << done.result << ")";
+    if (done.reason != 0)
+      std::cerr << ": " << varo::softkey::describeKeyWriteCode(done.reason, done.reasonText);
+    else
+      std::cerr << ": the driver gave no reason";
+    std::cerr << "\n";
     return 1;
   }
 
