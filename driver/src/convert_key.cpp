@@ -91,7 +91,10 @@ int VaroDeviceBase_LM_GM3000::ConvertSealFormat(char* deviceName) {
   if (result != OldFormResult::Converted) return fail(conversionFailure(result), describe(result));
 
   writeLog(QString::fromUtf8("准备写入UK"));
-  const SealToWrite seal{QString::fromUtf8(identity.id), QString::fromUtf8(identity.name), 1, 1,
+  const SealToWrite seal{QString::fromUtf8(identity.id),
+                         QString::fromUtf8(identity.name),
+                         1,
+                         1,
                          reinterpret_cast<const unsigned char*>(record.constData()),
                          size_t(record.size())};
   if (skf::ULONG rc = commitSeals(api, session.key(), index, {seal}, true)) {

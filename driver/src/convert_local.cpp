@@ -21,8 +21,8 @@ LocalConversion convertLocally(const std::string& device, const QString& locator
   out.code = kNoSealData;
   VendorLibrary vendor;
   if (vendor.require({Fn::SKF_ConnectDev, Fn::SKF_DisConnectDev, Fn::SKF_GetDevInfo,
-                      Fn::SKF_EnumApplication, Fn::SKF_OpenApplication,
-                      Fn::SKF_CloseApplication, Fn::SKF_ReadFile}) != kOk) {
+                      Fn::SKF_EnumApplication, Fn::SKF_OpenApplication, Fn::SKF_CloseApplication,
+                      Fn::SKF_ReadFile}) != kOk) {
     out.code = kLibraryFailed;
     out.why = QStringLiteral("the vendor key library cannot be used");
     return out;
@@ -72,6 +72,7 @@ int VaroDeviceBase_LM_GM3000::ConvertSealFormat2(char* deviceName) {
   if (!deviceName) return 0;
   char type[20] = {};
   GetUKType(type);
-  const QString locator = QString::fromLatin1(type) + QLatin1Char('&') + QString::fromUtf8(deviceName);
+  const QString locator =
+      QString::fromLatin1(type) + QLatin1Char('&') + QString::fromUtf8(deviceName);
   return convertLocally(deviceName, locator).copyWritten ? 1 : 0;
 }

@@ -8,9 +8,9 @@
 #include <QFile>
 
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>

@@ -14,9 +14,9 @@ namespace gm3000 {
 
 struct LocalConversion {
   enum class Outcome {
-    Converted,     // entry holds the seal's list entry
-    IndexFound,    // the key has an index after all (converted meanwhile)
-    Failed,        // why says what failed; code is the driver code
+    Converted,   // entry holds the seal's list entry
+    IndexFound,  // the key has an index after all (converted meanwhile)
+    Failed,      // why says what failed; code is the driver code
   } outcome = Outcome::Failed;
   IndexEntry entry;
   bool copyWritten = false;  // the local seal copy was written

@@ -57,8 +57,9 @@ skf::ULONG writeChunks(const skf::Api& api, OpenKey& key, const QString& base,
       rc = api.SKF_WriteFile(key.application(), chunk.data(), 0, header, sizeof header);
       if (rc == skf::SAR_OK && full) writeLog(QString::fromUtf8("写印章文件成功1"));
       if (rc == skf::SAR_OK)
-        rc = api.SKF_WriteFile(key.application(), chunk.data(), 8,
-                               const_cast<unsigned char*>(seal.data) + size_t(k) * kChunkPayload, n);
+        rc =
+            api.SKF_WriteFile(key.application(), chunk.data(), 8,
+                              const_cast<unsigned char*>(seal.data) + size_t(k) * kChunkPayload, n);
       if (rc == skf::SAR_OK && full) writeLog(QString::fromUtf8("写印章文件成功2"));
     }
     if (rc != skf::SAR_OK) {

@@ -104,16 +104,15 @@ EncryptResult encryptSealRecord(const QByteArray& der, QByteArray* record) {
   const int capacity = text.size() + kRecordOverhead;
   std::vector<unsigned char> out(size_t(capacity), 0);
   int length = capacity;
-  tool->EncryptData(reinterpret_cast<unsigned char*>(text.data()), text.size(), out.data(),
-                    &length, kRecordKey);
+  tool->EncryptData(reinterpret_cast<unsigned char*>(text.data()), text.size(), out.data(), &length,
+                    kRecordKey);
   if (length <= 0 || length > capacity) return EncryptResult::Failed;
   *record = QByteArray(reinterpret_cast<const char*>(out.data()), length);
   return EncryptResult::Encrypted;
 }
 
-OldFormResult convertOldFormSeal(const skf::Api& api, skf::HANDLE application,
-                                 bool reportCodecPath, SealIdentity* identity,
-                                 QByteArray* record) {
+OldFormResult convertOldFormSeal(const skf::Api& api, skf::HANDLE application, bool reportCodecPath,
+                                 SealIdentity* identity, QByteArray* record) {
   QByteArray der;
   if (!readThreeFileSeal(api, application, &der)) return OldFormResult::Unreadable;
   TemporarySealCopy copy(der);

@@ -68,8 +68,8 @@ enum class OldFormResult {
 // Every step of a conversion up to the seal record: reads the old
 // three-file seal of the open application, keeps its temporary copy while
 // it is decoded, takes its identifier and name and encrypts its record.
-OldFormResult convertOldFormSeal(const skf::Api& api, skf::HANDLE application,
-                                 bool reportCodecPath, SealIdentity* identity, QByteArray* record);
+OldFormResult convertOldFormSeal(const skf::Api& api, skf::HANDLE application, bool reportCodecPath,
+                                 SealIdentity* identity, QByteArray* record);
 
 // The text of a report on a conversion that did not succeed.
 QString describe(OldFormResult result);

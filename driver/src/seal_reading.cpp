@@ -83,7 +83,8 @@ KeyListing listKey(const skf::Api& api, const std::string& device, const QString
   KeyListing listing;
   const auto locator = locatorOf(type, device);
   if (!locator) {
-    skipKey(listing, device, kOpenDeviceFailed, QStringLiteral("its device name is not UTF-8 text"));
+    skipKey(listing, device, kOpenDeviceFailed,
+            QStringLiteral("its device name is not UTF-8 text"));
     return listing;
   }
   listing.locator = *locator;
@@ -101,7 +102,7 @@ KeyListing listKey(const skf::Api& api, const std::string& device, const QString
       const OpenKey::AppStep app = key.openFirstApplication();
       if (app != OpenKey::AppStep::Opened) {
         writeLog(app == OpenKey::AppStep::EnumerationFailed ? QStringLiteral("ENUMAPP FAIL")
-                                                             : QStringLiteral("OPENAPP FAIL"));
+                                                            : QStringLiteral("OPENAPP FAIL"));
         skipKey(listing, device, kNoApplication, QStringLiteral("it has no seal application"));
         return listing;
       }
@@ -114,9 +115,10 @@ KeyListing listKey(const skf::Api& api, const std::string& device, const QString
           for (const IndexEntry& entry : index.entries) {
             SealBytes seal;
             const bool read = readSealChunks(api, key.application(), entry.value(kFileName), &seal);
-            listing.seals.push_back(read ? QByteArray(reinterpret_cast<const char*>(seal.bytes.data()),
-                                                      int(seal.bytes.size()))
-                                         : QByteArray());
+            listing.seals.push_back(
+                read ? QByteArray(reinterpret_cast<const char*>(seal.bytes.data()),
+                                  int(seal.bytes.size()))
+                     : QByteArray());
           }
           // A write committed meanwhile: the chunks may belong to either state.
           if (readKeyIndex(api, key.application()).record != index.record) continue;
@@ -158,7 +160,8 @@ KeyListing listKey(const skf::Api& api, const std::string& device, const QString
       }
     }
   }
-  skipKey(listing, device, kSealReadFailed, QStringLiteral("its seal index kept changing while it was read"));
+  skipKey(listing, device, kSealReadFailed,
+          QStringLiteral("its seal index kept changing while it was read"));
   return listing;
 }
 
@@ -186,21 +189,18 @@ int handOut(const std::vector<unsigned char>& bytes, unsigned char* out, int* ou
 
 enum class Found { Yes, No, Error };
 
-// The seal id on the open key: its chunks under the base name the key's
-// own index gives it (else the listed one), or, on a key that keeps it in
-// the old three-file form, its record made from those files. The index is
-// read before and after: a change means a write met the read (Error with
-// *retry set).
+// The seal id on the open key: on a key that keeps its seal in the old
+// three-file form (no usable index, "PIC1" there), its record made from
+// those files; otherwise its chunks under the base name the key's own index
+// gives it (else the listed one). The index is read before and after: a
+// change means a write met the read (Error with *retry set).
 Found readOnKey(const skf::Api& api, OpenKey& key, const QString& id, const QString& listedBase,
                 std::vector<unsigned char>* bytes, bool* retry, int* code) {
   *retry = false;
   const KeyIndex before = readKeyIndex(api, key.application());
-  QString base = listedBase;
-  if (const IndexEntry* own = entryOf(before.entries, id)) base = own->value(kFileName);
   SealBytes seal;
-  bool read = !base.isEmpty() && readSealChunks(api, key.application(), base, &seal);
-  if (read && seal.chunks == 0 && indexAllowsOldForm(before.state) &&
-      holdsOldFormSeal(api, key.application())) {
+  bool read = false;
+  if (indexAllowsOldForm(before.state) && holdsOldFormSeal(api, key.application())) {
     SealIdentity identity;
     QByteArray record;
     const OldFormResult result =
@@ -210,12 +210,16 @@ Found readOnKey(const skf::Api& api, OpenKey& key, const QString& id, const QStr
       seal.bytes.assign(record.begin(), record.end());
       seal.chunks = 1;
     }
+  } else {
+    QString base = listedBase;
+    if (const IndexEntry* own = entryOf(before.entries, id)) base = own->value(kFileName);
+    read = base.isEmpty() || readSealChunks(api, key.application(), base, &seal);
   }
   if (readKeyIndex(api, key.application()).record != before.record) {
     *retry = true;
     return Found::Error;
   }
-  if (!read && !base.isEmpty()) {
+  if (!read) {
     *code = kSealReadFailed;
     return Found::Error;
   }
@@ -267,9 +271,8 @@ int readListedSeal(const skf::Api& api, const QString& type, const IndexEntry& e
 int VaroDeviceBase_LM_GM3000::ReadSealList(unsigned char* out, int* outLength) {
   VendorLibrary vendor;
   if (int rc = vendor.require({Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_DisConnectDev,
-                               Fn::SKF_GetDevInfo, Fn::SKF_EnumApplication,
-                               Fn::SKF_OpenApplication, Fn::SKF_CloseApplication,
-                               Fn::SKF_ReadFile}))
+                               Fn::SKF_GetDevInfo, Fn::SKF_EnumApplication, Fn::SKF_OpenApplication,
+                               Fn::SKF_CloseApplication, Fn::SKF_ReadFile}))
     return rc;
   // The seal-list read leaves the vendor library loaded in the process.
   vendor.keepResident();
@@ -298,7 +301,8 @@ int VaroDeviceBase_LM_GM3000::ReadSealList(unsigned char* out, int* outLength) {
     parts << listedEntries(keys.back().entries, keys.back().locator);
   }
   if (parts.isEmpty()) return failure;
-  const QByteArray list = (QLatin1Char('[') + parts.join(QLatin1Char(',')) + QLatin1Char(']')).toUtf8();
+  const QByteArray list =
+      (QLatin1Char('[') + parts.join(QLatin1Char(',')) + QLatin1Char(']')).toUtf8();
 
   // A caller that gives its buffer's size is never written past it.
   if (out && outLength && *outLength > 0 && list.size() > *outLength) return kSealReadFailed;

@@ -5,8 +5,8 @@
 #include <QDir>
 
 #include "seal_store_fixture.h"
-#include "varo/tool_library.h"
 #include "varo/tmp_files.h"
+#include "varo/tool_library.h"
 
 namespace {
 
@@ -92,6 +92,29 @@ TEST_F(Conversion, SealListFallsBackToTheConvertedLocalList) {
             (std::set<std::string>{"ES-OLD-1.dat", "ES-OLD-1.key", "OLDKEY-1.list"}));
 }
 
+TEST_F(Conversion, OldFormSealIsReadFromTheKeyItself) {
+  // A name longer than a key's file names (as chunk base names go) too.
+  for (const std::string name : {"Old Seal",
+                                 "\u5F88\u957F\u7684\u7535\u5B50\u5370\u7AE0\u540D"
+                                 "\u79F0\u5F88\u957F\u7684\u7535\u5B50\u5370"}) {
+    SCOPED_TRACE(name);
+    const Bytes seal = varo::testing::makeTestSeal(varo::testing::sealSpec(pki_, "ES-OLD-2", name));
+    ASSERT_TRUE(keys_->writeThreeFileForm("OLD", seal).ok());
+    varo::testing::InstalledDriver driver;
+    char id[] = "ES-OLD-2";
+    Bytes record(8192);
+    int length = int(record.size());
+    ASSERT_EQ(driver->ReadSeal(id, record.data(), &length), 0);
+    // Whatever the local store holds: the record comes from "PIC1" to "PIC3".
+    const QByteArray der(reinterpret_cast<const char*>(seal.data()), int(seal.size()));
+    EXPECT_EQ(
+        decryptSealRecord(std::string(reinterpret_cast<char*>(record.data()), size_t(length))),
+        "{\"COM\":\"5\",\"ASN1\":\"" + der.toBase64().toStdString() + "\",\"STANDARD\":\"1\"}");
+    for (const std::string& file : sealData_.added())
+      QFile::remove(QString::fromStdString(SealStoreGuard::path(file)));
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -99,8 +122,8 @@ namespace {
 TEST_F(Conversion, KeyConversionKeepsTheOldFilesUntilTheSealIsWritten) {
   ASSERT_TRUE(keys_->writeThreeFileForm("OLD", seal_).ok());
   std::vector<std::string> files;
-  for (const char* lib : {"/sealstruct/libSesSealStru.so",
-                          "/VaroSupport/VaroCommon/ToolBench.so"}) {
+  for (const char* lib :
+       {"/sealstruct/libSesSealStru.so", "/VaroSupport/VaroCommon/ToolBench.so"}) {
     varo::testing::MovedAside aside(lib);
     ASSERT_TRUE(aside.moved());
     char device[] = "OLD";
@@ -115,7 +138,8 @@ TEST_F(Conversion, KeyConversionKeepsTheOldFilesUntilTheSealIsWritten) {
   int length = 0;
   ASSERT_EQ(driver->ReadSealList(list.data(), &length), 0);
   const std::string text(reinterpret_cast<char*>(list.data()), size_t(length));
-  EXPECT_NE(text.find("\"ID\":\"ES-OLD-1\",\"NAME\":\"Old Seal\",\"VER\":\"1\""), std::string::npos);
+  EXPECT_NE(text.find("\"ID\":\"ES-OLD-1\",\"NAME\":\"Old Seal\",\"VER\":\"1\""),
+            std::string::npos);
   EXPECT_NE(text.find("\"TYPE\":\"1\""), std::string::npos);
   char id[] = "ES-OLD-1";
   Bytes record(8192);

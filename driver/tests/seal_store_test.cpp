@@ -70,8 +70,9 @@ TEST_F(SealStore, ListCarriesEachKeysLocatorAndRefreshesTheCopies) {
   const Bytes s1 = patternBytes(300, 1), s2 = patternBytes(51201, 2), s3 = patternBytes(10, 3);
   index("A", "[" + indexEntry("1", "One", "090000001") + "]");
   putChunks(keys_.store(), "A", "090000001", s1);
-  index("B", "[" + indexEntry("2", "Two", "090000002") + "," + indexEntry("3", "Three", "090000003") +
-                 "," + indexEntry("4", "Four", "090000004") + "]");
+  index("B", "[" + indexEntry("2", "Two", "090000002") + "," +
+                 indexEntry("3", "Three", "090000003") + "," +
+                 indexEntry("4", "Four", "090000004") + "]");
   putChunks(keys_.store(), "B", "090000002", s2);
   putChunks(keys_.store(), "B", "090000003", s3);
   std::string list;
@@ -85,9 +86,12 @@ TEST_F(SealStore, ListCarriesEachKeysLocatorAndRefreshesTheCopies) {
                       indexEntry("3", "Three", "090000003").substr(1) + ",{" + b + "," +
                       indexEntry("4", "Four", "090000004").substr(1) + "]");
   // Every seal that reads back has its copy; seal 4 has no chunks.
-  EXPECT_EQ(varo::testing::readFile(SealStoreGuard::path("1.dat")), std::string(s1.begin(), s1.end()));
-  EXPECT_EQ(varo::testing::readFile(SealStoreGuard::path("2.dat")), std::string(s2.begin(), s2.end()));
-  EXPECT_EQ(varo::testing::readFile(SealStoreGuard::path("3.dat")), std::string(s3.begin(), s3.end()));
+  EXPECT_EQ(varo::testing::readFile(SealStoreGuard::path("1.dat")),
+            std::string(s1.begin(), s1.end()));
+  EXPECT_EQ(varo::testing::readFile(SealStoreGuard::path("2.dat")),
+            std::string(s2.begin(), s2.end()));
+  EXPECT_EQ(varo::testing::readFile(SealStoreGuard::path("3.dat")),
+            std::string(s3.begin(), s3.end()));
   EXPECT_EQ(sealData_.added(),
             (std::set<std::string>{"1.dat", "1.key", "2.dat", "2.key", "3.dat", "3.key"}));
 }
@@ -105,7 +109,8 @@ TEST_F(SealStore, EachKeyStandsOnItsOwn) {
   } cases[] = {
       {"an empty index", [&] { index("A", "[]"); }, 0x104},
       {"an index of garbage", [&] { index("A", std::string(200, 'x')); }, 0x104},
-      {"an index that is no list", [&] { index("A", "[{\"ID\":\"1\",\"NAME\":\"A\\\",\"X\"}]"); }, 0x104},
+      {"an index that is no list", [&] { index("A", "[{\"ID\":\"1\",\"NAME\":\"A\\\",\"X\"}]"); },
+       0x104},
       {"an unreadable index", [&] { fault("SKF_ReadFile", 0x0A000007, "A"); }, 0x1010},
       {"neither index nor old seal", [] {}, 0x1007},
   };
@@ -141,7 +146,8 @@ TEST_F(SealStore, MeasuringCallDumpsTheMarkerAndWritesNoCopy) {
   int length = 0;
   ASSERT_EQ(driver_->ReadSealList(nullptr, &length), 0);
   EXPECT_GT(length, 40);
-  EXPECT_EQ(varo::testing::readFile("/tmp/varolog/list.txt"), std::string("1\0\0\0\0\0\0\0\0\0", 10));
+  EXPECT_EQ(varo::testing::readFile("/tmp/varolog/list.txt"),
+            std::string("1\0\0\0\0\0\0\0\0\0", 10));
   EXPECT_TRUE(sealData_.added().empty());
   // A buffer whose given size is too small is refused, not overrun.
   std::string list;
@@ -210,8 +216,8 @@ TEST(SealIndexText, LookupsFindWholeValuesOnly) {
       {"", "[{\"ID\":\"\",\"FILENAME\":\"z\"}]", ""},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(driver.GetSealFileName(c.id, c.text), c.base) << c.id.toStdString() << " in "
-                                                            << c.text.toStdString();
+    EXPECT_EQ(driver.GetSealFileName(c.id, c.text), c.base)
+        << c.id.toStdString() << " in " << c.text.toStdString();
   const QString object = "{\"SEALID\":\"7\",\"ID\":\"5\",\"NAME\":\"X\"}";
   EXPECT_EQ(GetJsonValue(object, "NAME", false), "X");
   EXPECT_EQ(GetJsonValue(object, "ID", false), "7");  // the first occurrence, inside a key

@@ -70,7 +70,11 @@ TEST_F(SealStoreRoad, ProcessesWritingAtOnceLoseNoSeal) {
     bool listWhileWriting;
   };
   const Scenario scenarios[] = {
-      {"two writers", {}, {store(a), store(bFile)}, {{unique("cA"), a}, {unique("cB"), bFile}}, false},
+      {"two writers",
+       {},
+       {store(a), store(bFile)},
+       {{unique("cA"), a}, {unique("cB"), bFile}},
+       false},
       {"a writer and a replacer",
        {store(bFile)},
        {store(a), store(b2)},
@@ -81,7 +85,11 @@ TEST_F(SealStoreRoad, ProcessesWritingAtOnceLoseNoSeal) {
        {convert(), store(a)},
        {{unique("cA"), a}, {unique("cC"), c}},
        false},
-      {"a writer and a lister", {store(bFile)}, {store(a)}, {{unique("cA"), a}, {unique("cB"), bFile}}, true},
+      {"a writer and a lister",
+       {store(bFile)},
+       {store(a)},
+       {{unique("cA"), a}, {unique("cB"), bFile}},
+       true},
   };
   constexpr int kRounds = 20;
   for (const Scenario& s : scenarios) {
@@ -106,9 +114,9 @@ TEST_F(SealStoreRoad, ProcessesWritingAtOnceLoseNoSeal) {
       for (size_t i = 0; i < running.size(); ++i) {
         const ToolRun done = finishTool(*running[i]);
         // The writer may have converted the old seal first (no PIC1 left).
-        const bool declined = s.together[i].mayDecline && done.status == 1 &&
-                              (done.err.contains("index already") ||
-                               done.err.contains("no seal in the old form"));
+        const bool declined =
+            s.together[i].mayDecline && done.status == 1 &&
+            (done.err.contains("index already") || done.err.contains("no seal in the old form"));
         EXPECT_TRUE(done.status == 0 || declined) << done.err.toStdString();
       }
       std::string list;
@@ -153,10 +161,11 @@ TEST_F(SealStoreRoad, TwoKeysWithOneIdentifierEachServeTheirOwnSeal) {
     }
     // A reader lists the seals before it signs (its seal dialog).
     ASSERT_EQ(reader({"seals"}).status, 0);
-    const ToolRun signedIt =
-        reader({"--json", "sign", qs(sealId(id, device)), qs(path("contract.txt")), qs(path("sig"))});
+    const ToolRun signedIt = reader(
+        {"--json", "sign", qs(sealId(id, device)), qs(path("contract.txt")), qs(path("sig"))});
     EXPECT_EQ(signedIt.result(), 0) << signedIt.out.toStdString() << log();
-    const ToolRun verified = reader({"--json", "verify", qs(file), qs(path("contract.txt")), qs(path("sig"))});
+    const ToolRun verified =
+        reader({"--json", "verify", qs(file), qs(path("contract.txt")), qs(path("sig"))});
     EXPECT_EQ(verified.result(), 0) << verified.out.toStdString();
     for (const auto& [d, f] : keys) {
       if (d != device) {
