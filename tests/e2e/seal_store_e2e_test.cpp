@@ -68,6 +68,7 @@ TEST_F(SealStoreRoad, ProcessesWritingAtOnceLoseNoSeal) {
     std::vector<Run> before, together;
     std::map<std::string, std::string> after;  // identifier -> DER file
     bool listWhileWriting;
+    bool withoutDeviceLock = false;  // the key library answers SKF_LockDev "not supported"
   };
   const Scenario scenarios[] = {
       {"two writers",
@@ -90,12 +91,25 @@ TEST_F(SealStoreRoad, ProcessesWritingAtOnceLoseNoSeal) {
        {store(a)},
        {{unique("cA"), a}, {unique("cB"), bFile}},
        true},
+      {"a writer and a replacer, locking the local lock file",
+       {store(bFile)},
+       {store(a), store(b2)},
+       {{unique("cA"), a}, {unique("cB"), b2}},
+       false,
+       true},
   };
   constexpr int kRounds = 20;
   for (const Scenario& s : scenarios) {
     for (int round = 0; round < kRounds; ++round) {
       SCOPED_TRACE(std::string(s.what) + ", round " + std::to_string(round));
       clearKey();
+      ASSERT_TRUE(keys_->clearFaults().ok());
+      if (s.withoutDeviceLock) {
+        varo::softkey::FaultSpec unsupported;
+        unsupported.function = "SKF_LockDev";
+        unsupported.code = 0x0A000003;
+        ASSERT_TRUE(keys_->addFault(unsupported).ok());
+      }
       for (const Run& r : s.before) runNow(r);
       std::string before;
       ASSERT_EQ(driverSealList(&before), s.before.empty() ? 0x1007 : 0);  // 0x1007: no index
