@@ -29,14 +29,23 @@ struct Holder {
   std::thread::id owner;
   int depth = 0;
 };
-std::mutex registryMutex;
-std::condition_variable registryChanged;
-std::map<std::string, Holder> holders;
+struct Registry {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::map<std::string, Holder> holders;
+};
+// Made on first use, so that loading the driver runs no constructor.
+Registry& registry() {
+  static Registry r;
+  return r;
+}
 
 // Takes the in-process part; false on a timeout. *outer: this is the
 // outermost lock of the key on this thread.
 bool lockInProcess(const std::string& device, Clock::time_point deadline, bool* outer) {
-  std::unique_lock<std::mutex> guard(registryMutex);
+  Registry& r = registry();
+  std::unique_lock<std::mutex> guard(r.mutex);
+  auto& holders = r.holders;
   const auto self = std::this_thread::get_id();
   for (;;) {
     auto it = holders.find(device);
@@ -50,18 +59,19 @@ bool lockInProcess(const std::string& device, Clock::time_point deadline, bool* 
       *outer = false;
       return true;
     }
-    if (registryChanged.wait_until(guard, deadline) == std::cv_status::timeout &&
+    if (r.changed.wait_until(guard, deadline) == std::cv_status::timeout &&
         Clock::now() >= deadline)
       return false;
   }
 }
 
 void unlockInProcess(const std::string& device) {
-  std::lock_guard<std::mutex> guard(registryMutex);
-  auto it = holders.find(device);
-  if (it == holders.end()) return;
-  if (--it->second.depth == 0) holders.erase(it);
-  registryChanged.notify_all();
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  auto it = r.holders.find(device);
+  if (it == r.holders.end()) return;
+  if (--it->second.depth == 0) r.holders.erase(it);
+  r.changed.notify_all();
 }
 
 // The advisory lock file sealData/<serial>.lock, flock'ed exclusively; -1

@@ -16,7 +16,7 @@ constexpr skf::ULONG kChunkPayload = 51200;
 // Created with the payload, its 8-byte length and two spare bytes.
 constexpr skf::ULONG kChunkOverhead = 10;
 constexpr skf::ULONG kAnyone = 0xFF;
-const QString kFileName = QStringLiteral("FILENAME");
+constexpr QLatin1String kFileName("FILENAME", 8);
 
 // The files this call created, removed again unless the write commits.
 class Created {

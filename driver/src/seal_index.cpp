@@ -218,7 +218,7 @@ QString pairText(const IndexPair& pair) {
          (pair.isString ? jsonString(pair.value) : pair.value);
 }
 
-const QString kIdKey = QStringLiteral("ID");
+constexpr QLatin1String kIdKey("ID", 2);
 
 }  // namespace
 

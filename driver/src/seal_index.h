@@ -19,7 +19,7 @@ QString GetJsonValue(QString text, QString key, bool base64);
 namespace gm3000 {
 
 // The key of the pair that names the key an entry of the seal list lies on.
-inline const QString kDeviceUrlKey = QStringLiteral("DEVICEURL");
+inline constexpr QLatin1String kDeviceUrlKey("DEVICEURL", 9);
 
 struct IndexPair {
   QString key;    // decoded key

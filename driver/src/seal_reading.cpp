@@ -28,8 +28,8 @@ constexpr int kSealListCapacity = 64 * 1024;
 // Reads of one key that may meet a write in progress before it gives up.
 constexpr int kReadAttempts = 5;
 
-const QString kId = QStringLiteral("ID");
-const QString kFileName = QStringLiteral("FILENAME");
+constexpr QLatin1String kId("ID", 2);
+constexpr QLatin1String kFileName("FILENAME", 8);
 
 // Text up to the first zero byte within n bytes.
 QString textOf(const unsigned char* bytes, size_t n) {
