@@ -265,9 +265,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (twoKeys) writeKey(f.keys + "/" + kSecondKey, serial, files);
   // The local list of a key without an index, where the serial can name one.
   const std::string serialText = serial.substr(0, strnlen(serial.c_str(), 32));
-  if (!parts[kLocalList].empty())
-    varo::replaceStoreFile(varo::sealStoreDirectory(),
-                           QString::fromLatin1(serialText.c_str()) + ".list",
+  const QString serialName = QString::fromLatin1(serialText.c_str());
+  if (!parts[kLocalList].empty() && varo::isSafeStoreName(serialName))
+    varo::replaceStoreFile(varo::sealStoreDirectory(), serialName + ".list",
                            QByteArray::fromStdString(parts[kLocalList]), nullptr);
 
   switch (choice.which % 5) {
