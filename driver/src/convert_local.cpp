@@ -72,7 +72,6 @@ int VaroDeviceBase_LM_GM3000::ConvertSealFormat2(char* deviceName) {
   if (!deviceName) return 0;
   char type[20] = {};
   GetUKType(type);
-  const QString locator =
-      QString::fromLatin1(type) + QLatin1Char('&') + QString::fromUtf8(deviceName);
-  return convertLocally(deviceName, locator).copyWritten ? 1 : 0;
+  const auto locator = keyLocator(QString::fromLatin1(type), deviceName);
+  return locator && convertLocally(deviceName, *locator).copyWritten ? 1 : 0;
 }

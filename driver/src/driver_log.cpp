@@ -1,6 +1,7 @@
 // The driver's two log hooks, and its reports of problems.
 #include "VaroDeviceBase_LM_GM3000.h"
 #include "driver_report.h"
+#include "key_access.h"
 #include "varo/client_log.h"
 #include "varo/trace.h"
 
@@ -24,10 +25,8 @@ void reportProblem(const QString& text) {
 }
 
 QString shownDeviceName(const std::string& device) {
-  const QByteArray bytes = QByteArray::fromStdString(device);
-  const QString text = QString::fromUtf8(bytes);
-  if (text.toUtf8() == bytes) return QLatin1Char('"') + text + QLatin1Char('"');
-  return QStringLiteral("0x") + QString::fromLatin1(bytes.toHex());
+  if (const auto text = deviceNameText(device)) return QLatin1Char('"') + *text + QLatin1Char('"');
+  return QStringLiteral("0x") + QString::fromLatin1(QByteArray::fromStdString(device).toHex());
 }
 
 }  // namespace gm3000

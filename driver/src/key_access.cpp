@@ -1,10 +1,33 @@
 #include "key_access.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "varo/install_root.h"
 
 namespace gm3000 {
+
+std::optional<QString> deviceNameText(const std::string& device) {
+  const QByteArray bytes = QByteArray::fromStdString(device);
+  const QString name = QString::fromUtf8(bytes);
+  if (name.toUtf8() != bytes) return std::nullopt;
+  return name;
+}
+
+std::optional<QString> keyLocator(const QString& type, const std::string& device) {
+  const auto name = deviceNameText(device);
+  if (!name) return std::nullopt;
+  return type + QLatin1Char('&') + *name;
+}
+
+QString serialOf(const skf::Api& api, skf::HANDLE device) {
+  if (!api.SKF_GetDevInfo) return QString();
+  skf::DEVINFO info;
+  std::memset(&info, 0, sizeof info);
+  if (api.SKF_GetDevInfo(device, &info) != skf::SAR_OK) return QString();
+  return QString::fromLatin1(info.SerialNumber,
+                             int(strnlen(info.SerialNumber, sizeof info.SerialNumber)));
+}
 
 std::string vendorLibraryPath() {
   return std::string(varo::kInstallRoot) + varo::kVendorKeyLibraryPath;

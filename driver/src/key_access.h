@@ -5,7 +5,10 @@
 // function over these pieces; where it leaves something open, it says so.
 #pragma once
 
+#include <QString>
+
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,18 @@
 namespace gm3000 {
 
 using skf::Fn;
+
+// A device name as text, or nullopt when its bytes are not UTF-8 (it could
+// not be named in a text that another program reads back).
+std::optional<QString> deviceNameText(const std::string& device);
+
+// The key locator: the key type text, "&", the device name; nullopt for a
+// name that is not UTF-8.
+std::optional<QString> keyLocator(const QString& type, const std::string& device);
+
+// The key's serial number from its device information, cut at its first
+// zero byte within the 32-byte field; empty when the query fails.
+QString serialOf(const skf::Api& api, skf::HANDLE device);
 
 // Absolute path of the vendor library.
 std::string vendorLibraryPath();

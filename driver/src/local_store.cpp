@@ -56,9 +56,7 @@ IndexEntry localListEntry(const QString& id, const QString& name) {
 
 bool writeLocalList(const QString& serial, const std::vector<IndexEntry>& entries) {
   if (!varo::isSafeStoreName(serial) || !varo::isSafeStoreName(listName(serial))) return false;
-  QString text = QStringLiteral("[");
-  for (size_t i = 0; i < entries.size(); ++i) text += (i ? "," : "") + entryText(entries[i]);
-  return replace(listName(serial), (text + "]").toUtf8());
+  return replace(listName(serial), indexText(entries).toUtf8());
 }
 
 CopyWrite writeSealCopy(const QString& id, const QByteArray& bytes, const varo::CopyOwner& owner) {

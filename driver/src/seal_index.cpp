@@ -275,6 +275,14 @@ QString indexText(const std::vector<IndexEntry>& entries) {
   return QLatin1Char('[') + texts.join(QLatin1Char(',')) + QLatin1Char(']');
 }
 
+const IndexEntry* findEntry(const std::vector<IndexEntry>& entries, const QString& id) {
+  for (const IndexEntry& entry : entries) {
+    const QString value = entry.value(kIdKey);
+    if (!value.isEmpty() && value == id) return &entry;
+  }
+  return nullptr;
+}
+
 IndexEntry newEntry(const QString& id, const QString& name, int version, const QString& base,
                     int type) {
   IndexEntry entry;
@@ -332,11 +340,8 @@ QString VaroDeviceBase_LM_GM3000::GetSealFileName(QString sealId, QString indexT
     return QString();
   const auto entries = gm3000::parseIndex(indexText);
   if (!entries) return QString();
-  for (const gm3000::IndexEntry& entry : *entries) {
-    const QString id = entry.value(gm3000::kIdKey);
-    if (!id.isEmpty() && id == sealId) return entry.value(QStringLiteral("FILENAME"));
-  }
-  return QString();
+  const gm3000::IndexEntry* entry = gm3000::findEntry(*entries, sealId);
+  return entry ? entry->value(QStringLiteral("FILENAME")) : QString();
 }
 
 QString VaroDeviceBase_LM_GM3000::DeleteFromJson(QString sealId, QString indexText) {

@@ -59,6 +59,10 @@ QString entryText(const IndexEntry& entry, const QString& skipKey = QString());
 // any DEVICEURL pair, joined with "," + "]".
 QString indexText(const std::vector<IndexEntry>& entries);
 
+// The first entry whose ID is not empty and equals id exactly; null when
+// there is none.
+const IndexEntry* findEntry(const std::vector<IndexEntry>& entries, const QString& id);
+
 // A new entry as the writer makes it, pairs in this order: ID, NAME, VER
 // (decimal), FILENAME, TYPE (decimal); raw is its compact text.
 IndexEntry newEntry(const QString& id, const QString& name, int version, const QString& base,

@@ -15,7 +15,6 @@
 #include "local_store.h"
 #include "seal_chunks.h"
 #include "seal_conversion.h"
-#include "write_session.h"
 
 using namespace gm3000;
 
@@ -44,23 +43,6 @@ QString keyTypeOf(VaroDeviceBase_LM_GM3000& driver) {
   return QString::fromLatin1(type, int(strnlen(type, sizeof type)));
 }
 
-// The locator of a device, or nullopt when its name is not UTF-8 text (it
-// could not be named in a list that another program reads back).
-std::optional<QString> locatorOf(const QString& type, const std::string& device) {
-  const QByteArray bytes = QByteArray::fromStdString(device);
-  const QString name = QString::fromUtf8(bytes);
-  if (name.toUtf8() != bytes) return std::nullopt;
-  return type + QLatin1Char('&') + name;
-}
-
-const IndexEntry* entryOf(const std::vector<IndexEntry>& entries, const QString& id) {
-  for (const IndexEntry& entry : entries) {
-    const QString value = entry.value(kId);
-    if (!value.isEmpty() && value == id) return &entry;
-  }
-  return nullptr;
-}
-
 // One key's part of the seal list.
 struct KeyListing {
   QString locator;
@@ -81,7 +63,7 @@ void skipKey(KeyListing& listing, const std::string& device, int code, const QSt
 KeyListing listKey(const skf::Api& api, const std::string& device, const QString& type,
                    bool readSeals) {
   KeyListing listing;
-  const auto locator = locatorOf(type, device);
+  const auto locator = keyLocator(type, device);
   if (!locator) {
     skipKey(listing, device, kOpenDeviceFailed,
             QStringLiteral("its device name is not UTF-8 text"));
@@ -212,7 +194,7 @@ Found readOnKey(const skf::Api& api, OpenKey& key, const QString& id, const QStr
     }
   } else {
     QString base = listedBase;
-    if (const IndexEntry* own = entryOf(before.entries, id)) base = own->value(kFileName);
+    if (const IndexEntry* own = findEntry(before.entries, id)) base = own->value(kFileName);
     read = base.isEmpty() || readSealChunks(api, key.application(), base, &seal);
   }
   if (readKeyIndex(api, key.application()).record != before.record) {
@@ -240,7 +222,7 @@ int readListedSeal(const skf::Api& api, const QString& type, const IndexEntry& e
   const QString named = entry.value(kDeviceUrlKey);
   std::vector<std::string> targets;
   for (const std::string& device : devices.names)
-    if (named.isEmpty() || locatorOf(type, device) == named) targets.push_back(device);
+    if (named.isEmpty() || keyLocator(type, device) == named) targets.push_back(device);
   if (targets.empty()) return kSealReadFailed;  // the seal's key is not attached
   if (named.isEmpty() && !walk) targets.resize(1);
   for (size_t i = 0; i < targets.size(); ++i) {
@@ -332,7 +314,7 @@ int VaroDeviceBase_LM_GM3000::ReadSeal(char* sealId, unsigned char* out, int* ou
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 ReadSealList OK"));
   const QString id = QString::fromUtf8(sealId ? sealId : "");
   const auto entries = parseIndex(textOf(list.data(), size_t(listLength)));
-  const IndexEntry* entry = entries ? entryOf(*entries, id) : nullptr;
+  const IndexEntry* entry = entries ? findEntry(*entries, id) : nullptr;
   if (!entry || entry->value(kFileName).isEmpty()) return kSealNotIndexed;
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 Get SealFileName OK"));
 
@@ -354,7 +336,7 @@ int VaroDeviceBase_LM_GM3000::ReadSeal(unsigned char* list, int listLength, char
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 ReadSealList OK"));
   const QString id = QString::fromUtf8(sealId ? sealId : "");
   const auto entries = parseIndex(textOf(text, sizeof text));
-  const IndexEntry* entry = entries ? entryOf(*entries, id) : nullptr;
+  const IndexEntry* entry = entries ? findEntry(*entries, id) : nullptr;
   if (!entry || entry->value(kFileName).isEmpty()) return kSealNotIndexed;
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 Get SealFileName OK"));
 

@@ -1,17 +1,6 @@
 #include "write_session.h"
 
-#include <cstring>
-
 namespace gm3000 {
-
-QString serialOf(const skf::Api& api, skf::HANDLE device) {
-  if (!api.SKF_GetDevInfo) return QString();
-  skf::DEVINFO info;
-  std::memset(&info, 0, sizeof info);
-  if (api.SKF_GetDevInfo(device, &info) != skf::SAR_OK) return QString();
-  return QString::fromLatin1(info.SerialNumber,
-                             int(strnlen(info.SerialNumber, sizeof info.SerialNumber)));
-}
 
 skf::ULONG WriteSession::open(const std::string& device, Step* failed) {
   if (skf::ULONG rc = key_.connect(device)) {

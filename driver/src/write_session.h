@@ -13,10 +13,6 @@
 
 namespace gm3000 {
 
-// The key's serial number from its device information, cut at its first
-// zero byte within the 32-byte field; empty when the query fails.
-QString serialOf(const skf::Api& api, skf::HANDLE device);
-
 class WriteSession {
  public:
   enum class Step { Connect, Lock, EnumerateApplication, OpenApplication };
