@@ -1,7 +1,8 @@
 # Provisioning operations (used by the softkey command and by tests).
 add_library(varo_softkey_admin STATIC admin/softkey_admin.cpp)
 target_include_directories(varo_softkey_admin PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/admin/include)
-target_link_libraries(varo_softkey_admin PUBLIC varo_common PRIVATE varo_softkey_store varo_pki)
+# The store's meter (meter.h) is part of what callers use.
+target_link_libraries(varo_softkey_admin PUBLIC varo_common varo_softkey_store PRIVATE varo_pki)
 
 # The softkey command.
 add_executable(softkey cli/softkey_main.cpp cli/convert_key.cpp)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert_key.h"
+#include "meter.h"
 #include "varo/key_write_codes.h"
 #include "varo/softkey_admin.h"
 
@@ -75,6 +76,19 @@ Fault rules (file "faults" of the store)
                               --exit: end the calling process instead
   fault list | fault clear
 
+Latency and call counters (file "meter" of the store; without it the key is
+as fast as the machine and nothing is counted)
+  latency                     show the latency model
+  latency [--per-call MS] [--per-kib MS]
+                              make every key call sleep MS, and MS more per KiB
+                              of file data, certificate or public key moved
+                              (an option not given keeps its value)
+  latency --typical | latency --off
+                              the model of a typical USB token (3 ms per call,
+                              25 ms per KiB) / no latency
+  counters [--clear]          calls per function and bytes read and written
+                              since the last clearing / set them to zero
+
 Exit status: 0 on success, 1 when the operation failed, 2 for a usage error.
 )";
 
@@ -84,7 +98,8 @@ struct Args {
   std::set<std::string> flags;
 };
 
-const std::set<std::string> kFlags = {"--admin", "--exit", "--help", "-h"};
+const std::set<std::string> kFlags = {"--admin", "--exit", "--help", "-h",
+                                      "--typical", "--off", "--clear"};
 
 bool parseArgs(int argc, char** argv, Args* out, std::string* error) {
   for (int i = 1; i < argc; ++i) {
@@ -166,6 +181,8 @@ class Cli {
     if (cmd == "three-file" && n(3)) return threeFile();
     if (cmd == "convert" && n(2)) return convert();
     if (cmd == "fault" && p.size() >= 2) return fault();
+    if (cmd == "latency" && n(1)) return latency();
+    if (cmd == "counters" && n(1)) return counters();
     return usage(cmd.empty() ? "no command given" : "unknown command or wrong arguments: " + cmd);
   }
 
@@ -345,6 +362,58 @@ class Cli {
     rule.skip = uint32_t(skip);
     rule.exitProcess = a_.flags.count("--exit") > 0;
     return report(s_.addFault(rule));
+  }
+
+  // A number of milliseconds: decimal, not negative, at most an hour.
+  bool milliseconds(const std::string& name, double* out) const {
+    auto it = a_.options.find(name);
+    if (it == a_.options.end()) return true;
+    char* end = nullptr;
+    const double v = std::strtod(it->second.c_str(), &end);
+    if (it->second.empty() || *end != '\0' || !(v >= 0 && v <= 3600000)) return false;
+    *out = v;
+    return true;
+  }
+
+  int latency() {
+    namespace sk = varo::softkey;
+    const std::string& store = s_.directory();
+    const bool setting = a_.flags.count("--typical") || a_.flags.count("--off") ||
+                         a_.options.count("--per-call") || a_.options.count("--per-kib");
+    sk::LatencyModel model = sk::readLatency(store).value_or(sk::LatencyModel{});
+    if (setting) {
+      if (a_.flags.count("--typical")) model = sk::kTypicalTokenLatency;
+      if (a_.flags.count("--off")) model = sk::LatencyModel{};
+      if (!milliseconds("--per-call", &model.perCallMs) ||
+          !milliseconds("--per-kib", &model.perKibMs))
+        return usage("--per-call and --per-kib take milliseconds (0 to 3600000)");
+      std::string why;
+      if (!sk::setLatency(store, model, &why)) return failure(why);
+    } else if (!sk::readLatency(store)) {
+      std::cout << "no latency (no meter in " << store << ")\n";
+      return 0;
+    }
+    std::cout << "per call: " << model.perCallMs << " ms, per KiB moved: " << model.perKibMs
+              << " ms\n";
+    return 0;
+  }
+
+  int counters() {
+    namespace sk = varo::softkey;
+    const std::string& store = s_.directory();
+    std::string why;
+    if (a_.flags.count("--clear")) return sk::clearCounts(store, &why) ? 0 : failure(why);
+    const auto counts = sk::readCounts(store);
+    if (!counts) {
+      std::cout << "nothing counted (no meter in " << store
+                << "; softkey counters --clear makes one)\n";
+      return 0;
+    }
+    std::cout << "calls: " << counts->calls << "\nbytes read: " << counts->bytesRead
+              << "\nbytes written: " << counts->bytesWritten
+              << "\nlatency added: " << counts->sleptMicros / 1000 << " ms\n";
+    for (const auto& [name, calls] : counts->perFunction) std::cout << name << " " << calls << "\n";
+    return 0;
   }
 
   int convert() {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "faults.h"
+#include "meter.h"
 
 namespace varo::softkey {
 
@@ -30,6 +31,7 @@ std::string storeDirectory() {
 
 ULONG injectedFault(const std::string& store, const char* function,
                     std::initializer_list<std::string_view> names) {
+  meterCall(store, function);
   return takeFault(store, function, names);
 }
 
@@ -89,6 +91,13 @@ ULONG putBytes(std::string_view data, BYTE* buffer, ULONG* length) {
   if (needed) std::memcpy(buffer, data.data(), needed);
   *length = needed;
   return skf::SAR_OK;
+}
+
+ULONG putMeteredBytes(const std::string& store, std::string_view data, BYTE* buffer,
+                      ULONG* length) {
+  const ULONG rc = putBytes(data, buffer, length);
+  if (rc == skf::SAR_OK && buffer) meterBytes(store, data.size(), 0);
+  return rc;
 }
 
 bool readName(const char* arg, size_t maxLen, std::string* out) {

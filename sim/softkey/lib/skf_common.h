@@ -22,7 +22,9 @@ using skf::ULONG;
 // The store: $VARO_SOFTKEY_DIR when set, else "softkeys" beside this library.
 std::string storeDirectory();
 
-// The code of a fault rule for this call, or 0.
+// Every implemented function calls this first, once its handle argument is
+// valid: the call is counted and slowed down by the store's meter, then the
+// code of a fault rule for it, or 0, is returned.
 ULONG injectedFault(const std::string& store, const char* function,
                     std::initializer_list<std::string_view> names);
 
@@ -38,6 +40,11 @@ ULONG putNameList(const std::vector<std::string>& names, char* buffer, ULONG* si
 
 // Bytes with a size query: null buffer -> size only; short -> too small.
 ULONG putBytes(std::string_view data, BYTE* buffer, ULONG* length);
+
+// putBytes of data that the key hands out (a certificate, a public key),
+// counted by the store's meter when it was handed out.
+ULONG putMeteredBytes(const std::string& store, std::string_view data, BYTE* buffer,
+                      ULONG* length);
 
 // A zero-terminated name argument within a length limit; false for null,
 // empty or too long.

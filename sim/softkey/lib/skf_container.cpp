@@ -126,7 +126,7 @@ SKF_EXPORT ULONG SKF_ExportCertificate(HCONTAINER hContainer, skf::BOOL bSignFla
   if (ULONG rc = scope.result()) return rc;
   const std::string& cert = bSignFlag ? scope.container().signCert : scope.container().encCert;
   if (cert.empty()) return skf::SAR_CERTNOTFOUNTERR;
-  return putBytes(cert, pbCert, pulCertLen);
+  return putMeteredBytes(e.store, cert, pbCert, pulCertLen);
 }
 
 SKF_EXPORT ULONG SKF_ExportPublicKey(HCONTAINER hContainer, skf::BOOL bSignFlag, BYTE* pbBlob,
@@ -151,6 +151,6 @@ SKF_EXPORT ULONG SKF_ExportPublicKey(HCONTAINER hContainer, skf::BOOL bSignFlag,
   // Coordinates right-aligned in their 64-byte fields.
   std::memcpy(blob.XCoordinate + 32, point.data() + 1, 32);
   std::memcpy(blob.YCoordinate + 32, point.data() + 33, 32);
-  return putBytes(std::string_view(reinterpret_cast<const char*>(&blob), sizeof blob), pbBlob,
-                  pulBlobLen);
+  const std::string_view bytes(reinterpret_cast<const char*>(&blob), sizeof blob);
+  return putMeteredBytes(e.store, bytes, pbBlob, pulBlobLen);
 }

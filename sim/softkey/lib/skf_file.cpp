@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "meter.h"
 #include "skf_common.h"
 
 using namespace varo::softkey;
@@ -128,6 +129,7 @@ SKF_EXPORT ULONG SKF_ReadFile(HAPPLICATION hApp, skf::LPSTR szFileName, ULONG ul
   content.resize(file->size, '\0');
   if (available) std::memcpy(pbOutData, content.data() + ulOffset, available);
   *pulOutLen = available;
+  meterBytes(e.store, available, 0);
   return skf::SAR_OK;
 }
 
@@ -150,5 +152,7 @@ SKF_EXPORT ULONG SKF_WriteFile(HAPPLICATION hApp, skf::LPSTR szFileName, ULONG u
   std::string content = scope.key().readBlob(file->blob);
   content.resize(file->size, '\0');
   if (ulSize) std::memcpy(&content[ulOffset], pbData, ulSize);
-  return scope.key().writeBlob(file->blob, content) ? skf::SAR_OK : skf::SAR_WRITEFILEERR;
+  if (!scope.key().writeBlob(file->blob, content)) return skf::SAR_WRITEFILEERR;
+  meterBytes(e.store, 0, ulSize);
+  return skf::SAR_OK;
 }
