@@ -248,9 +248,29 @@ int readListedSeal(const skf::Api& api, const QString& type, const IndexEntry& e
   return walk ? kSealReadFailed : kOk;
 }
 
-}  // namespace
+// A seal that a listing hands back besides the list: the bytes of the first
+// listed entry with the identifier, when they were read from its key's index.
+struct SealCapture {
+  QString id;
+  bool decided = false;
+  bool found = false;
+  std::vector<unsigned char> bytes;
 
-int VaroDeviceBase_LM_GM3000::ReadSealList(unsigned char* out, int* outLength) {
+  void consider(const KeyListing& key) {
+    for (size_t i = 0; !decided && i < key.entries.size(); ++i) {
+      if (key.entries[i].value(kId) != id) continue;
+      decided = true;
+      if (!key.fromIndex || i >= key.seals.size() || key.seals[i].isEmpty()) return;
+      bytes.assign(key.seals[i].begin(), key.seals[i].end());
+      found = true;
+    }
+  }
+};
+
+// The seal list of every attached key, the seal copies refreshed from the
+// one read of each listed seal, and that read handed to capture.
+int listSeals(VaroDeviceBase_LM_GM3000& driver, unsigned char* out, int* outLength,
+              SealCapture* capture) {
   VendorLibrary vendor;
   if (int rc = vendor.require({Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_DisConnectDev,
                                Fn::SKF_GetDevInfo, Fn::SKF_EnumApplication, Fn::SKF_OpenApplication,
@@ -270,7 +290,7 @@ int VaroDeviceBase_LM_GM3000::ReadSealList(unsigned char* out, int* outLength) {
 
   // Each key on its own: one that cannot be read drops out, with its reason
   // reported, and the others are listed.
-  const QString type = keyTypeOf(*this);
+  const QString type = keyTypeOf(driver);
   std::vector<KeyListing> keys;
   QStringList parts;
   int failure = kOk;
@@ -296,6 +316,7 @@ int VaroDeviceBase_LM_GM3000::ReadSealList(unsigned char* out, int* outLength) {
     // The copies of the seals on the keys' own indexes; an old-form seal's
     // copy is written by its conversion.
     for (const KeyListing& key : keys) {
+      if (capture) capture->consider(key);
       if (!key.fromIndex) continue;
       for (size_t i = 0; i < key.seals.size() && i < key.entries.size(); ++i)
         if (!key.seals[i].isEmpty())
@@ -305,21 +326,33 @@ int VaroDeviceBase_LM_GM3000::ReadSealList(unsigned char* out, int* outLength) {
   return kOk;
 }
 
+}  // namespace
+
+int VaroDeviceBase_LM_GM3000::ReadSealList(unsigned char* out, int* outLength) {
+  return listSeals(*this, out, outLength, nullptr);
+}
+
 int VaroDeviceBase_LM_GM3000::ReadSeal(char* sealId, unsigned char* out, int* outLength) {
   VendorLibrary vendor;
   if (int rc = loadForSealRead(vendor)) return rc;
   std::vector<unsigned char> list(kSealListCapacity, 0);
   int listLength = kSealListCapacity;
-  if (int rc = ReadSealList(list.data(), &listLength)) return rc;
-  writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 ReadSealList OK"));
+  // The whole list, as every read by identifier starts; the seal itself
+  // comes from the listing's read of it when that read is the one wanted.
   const QString id = QString::fromUtf8(sealId ? sealId : "");
+  SealCapture capture;
+  capture.id = id;
+  if (int rc = listSeals(*this, list.data(), &listLength, &capture)) return rc;
+  writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 ReadSealList OK"));
   const auto entries = parseIndex(textOf(list.data(), size_t(listLength)));
   const IndexEntry* entry = entries ? findEntry(*entries, id) : nullptr;
   if (!entry || entry->value(kFileName).isEmpty()) return kSealNotIndexed;
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000 Get SealFileName OK"));
 
-  std::vector<unsigned char> bytes;
-  if (int rc = readListedSeal(vendor.api(), keyTypeOf(*this), *entry, id, false, &bytes)) return rc;
+  std::vector<unsigned char> bytes = std::move(capture.bytes);
+  if (!capture.found)
+    if (int rc = readListedSeal(vendor.api(), keyTypeOf(*this), *entry, id, false, &bytes))
+      return rc;
   if (int rc = handOut(bytes, out, outLength)) return rc;
   writeLog(QStringLiteral("IN VaroDeviceBase_LM_GM3000::ReadSeal OK"));
   return kOk;

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "meter.h"
 #include "seal_index.h"
 #include "seal_store_fixture.h"
 #include "varo/tmp_files.h"
@@ -94,6 +95,42 @@ TEST_F(SealStore, ListCarriesEachKeysLocatorAndRefreshesTheCopies) {
             std::string(s3.begin(), s3.end()));
   EXPECT_EQ(sealData_.added(),
             (std::set<std::string>{"1.dat", "1.key", "2.dat", "2.key", "3.dat", "3.key"}));
+}
+
+// A listing reads the index (before and after the chunks) and each chunk's
+// header and payload once, and the header after the last chunk; a read by
+// identifier costs no key call beyond the listing it starts with.
+TEST_F(SealStore, EachSealIsReadOncePerCall) {
+  key("A", "SA");
+  std::string why;
+  ASSERT_TRUE(varo::softkey::clearCounts(keys_.directory(), &why)) << why;
+  auto counted = [&](const std::function<int()>& call, uint64_t* readFiles) {
+    EXPECT_TRUE(varo::softkey::clearCounts(keys_.directory(), &why));
+    EXPECT_EQ(call(), 0);
+    const auto counts = varo::softkey::readCounts(keys_.directory());
+    *readFiles = counts ? counts->callsOf("SKF_ReadFile") : 0;
+    return counts ? counts->calls : 0;
+  };
+  std::string entries;
+  for (uint64_t n = 1; n <= 12; ++n) {
+    const std::string id = std::to_string(n), base = "b" + id;
+    entries += (n > 1 ? "," : "") + indexEntry(id, "S", base);
+    putChunks(keys_.store(), "A", base, patternBytes(n == 2 ? 51201 : 100, int(n)));
+    if (n != 1 && n != 4 && n != 12) continue;
+    SCOPED_TRACE(n);
+    index("A", "[" + entries + "]");
+    std::string list;
+    uint64_t listReads = 0, byIdReads = 0;
+    const uint64_t listCalls = counted([&] { return readList(&list); }, &listReads);
+    EXPECT_EQ(listReads, 2 + 3 * n + (n >= 2 ? 2 : 0));  // seal 2 has two chunks
+    Bytes seal(300000);
+    int length = int(seal.size());
+    char wanted[] = "1";
+    EXPECT_EQ(counted([&] { return driver_->ReadSeal(wanted, seal.data(), &length); }, &byIdReads),
+              listCalls);
+    EXPECT_EQ(byIdReads, listReads);
+    EXPECT_EQ(Bytes(seal.begin(), seal.begin() + length), patternBytes(100, 1));
+  }
 }
 
 TEST_F(SealStore, EachKeyStandsOnItsOwn) {
