@@ -76,9 +76,10 @@ std::optional<std::vector<SealEntry>> Handler::seals(bool withDer, std::string* 
   if (!seals || !withDer) return seals;
   // A seal that cannot be read is left out, as if it were not listed.
   std::vector<SealEntry> readable;
+  const KeySealReader reader;
   for (SealEntry& seal : *seals) {
     std::string unread;
-    if (auto der = readKeySeal(seal, &unread)) {
+    if (auto der = reader.read(seal, &unread)) {
       seal.der = std::move(*der);
       readable.push_back(std::move(seal));
     } else {

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "VaroDeviceBase.h"
 #include "varo/install_root.h"
@@ -34,74 +35,79 @@ std::string textOf(const QJsonObject& object, const char* key) {
   return object.value(key).toString().toStdString();
 }
 
-// The driver's seal read by list, an ordinary member reached through its
-// exported name with the object as its first argument: it reads the seal of
-// the one list entry from the key that the entry's DEVICEURL names.
+// The driver's seal read by list: it reads the seal of the one list entry
+// from the key that the entry's DEVICEURL names.
 constexpr const char* kListReadSymbol = "_ZN24VaroDeviceBase_LM_GM30008ReadSealEPhiPcS0_Pi";
-using ListReadFn = int (*)(VaroDeviceBase*, unsigned char*, int, char*, unsigned char*, int*);
 // Room for the driver's seal list of every attached key.
 constexpr int kDriverListCapacity = 64 * 1024;
 
-// The entry of the driver's seal list for this seal (its ID the identifier,
-// its DEVICEURL the locator), as a list of just that entry.
-QByteArray driverListEntry(VaroDeviceBase& driver, const SealEntry& seal, std::string* why) {
+}  // namespace
+
+// The driver, loaded once for the seals of one request, and its seal list,
+// read once: a listing refreshes the driver's local copies from one read of
+// every seal, and each seal is then read from its own key in one call.
+KeySealReader::KeySealReader()
+    : library_(
+          std::make_unique<varo::LoadedLibrary>(installed(varo::kDriverDirectory) + kDriverFile)) {
+  readListed_ = library_->resolve<ListReadFn>(kListReadSymbol);
+  driver_ = std::make_unique<varo::PluginObject<VaroDeviceBase>>(*library_);
+  if (!*driver_ || !readListed_) {
+    listWhy_ = "the driver " + installed(varo::kDriverDirectory) + kDriverFile + " cannot be used";
+    return;
+  }
   std::vector<unsigned char> list(size_t(kDriverListCapacity), 0);
   int length = kDriverListCapacity;  // the buffer's capacity
-  const int rc = driver.ReadSealList(list.data(), &length);
+  const int rc = (*driver_)->ReadSealList(list.data(), &length);
   if (rc != 0 || length <= 0 || length > kDriverListCapacity) {
-    *why = "the driver lists no seals (ReadSealList " + std::to_string(rc) + ", length " +
-           std::to_string(length) + ")";
-    return {};
+    listWhy_ = "the driver lists no seals (ReadSealList " + std::to_string(rc) + ", length " +
+               std::to_string(length) + ")";
+    return;
   }
-  const QJsonDocument listed =
-      QJsonDocument::fromJson(QByteArray(reinterpret_cast<const char*>(list.data()), length));
-  const QString id = QString::fromStdString(seal.identifier);
-  const QString locator = QString::fromStdString(seal.deviceUrl);
-  for (const QJsonValue& value : listed.array()) {
-    const QJsonObject entry = value.toObject();
-    if (entry.value("ID").toString() == id && entry.value("DEVICEURL").toString() == locator)
-      return QJsonDocument(QJsonArray{entry}).toJson(QJsonDocument::Compact);
-  }
-  *why =
-      "the driver's seal list holds no seal \"" + seal.identifier + "\" of key " + seal.deviceUrl;
-  return {};
+  listed_ = QJsonDocument::fromJson(QByteArray(reinterpret_cast<const char*>(list.data()), length))
+                .array();
 }
 
-// The record of the seal as the driver reads it from the seal's own key: a
-// measuring call, then a copying call; empty when there is none. The
-// copying call gets room for the longest record the driver can read, so a
-// record that grew between the calls still fits.
-std::string recordFromKey(const SealEntry& seal, std::string* why) {
-  const std::string path = installed(varo::kDriverDirectory) + kDriverFile;
-  varo::LoadedLibrary library(path);
-  auto readListed = library.resolve<ListReadFn>(kListReadSymbol);
-  varo::PluginObject<VaroDeviceBase> driver(library);
-  if (!driver || !readListed) {
-    *why = "the driver " + path + " cannot be used";
+KeySealReader::~KeySealReader() = default;
+
+// The record of the seal as the driver reads it from the seal's own key,
+// given its entry of the driver's list alone; empty when there is none. The
+// read gets room for the longest record the driver can read.
+std::string KeySealReader::recordFromKey(const SealEntry& seal, std::string* why) const {
+  if (!listWhy_.empty()) {
+    *why = listWhy_;
     return {};
   }
-  QByteArray entry = driverListEntry(*driver.get(), seal, why);
-  if (entry.isEmpty()) return {};
-  auto* list = reinterpret_cast<unsigned char*>(entry.data());
-  std::string id = seal.identifier;  // the driver takes a modifiable text
-  int length = 0;
-  int rc = readListed(driver.get(), list, entry.size(), id.data(), nullptr, &length);
-  if (rc != 0 || length <= 0 || length > kMaxRecordSize) {
-    *why = "the key gives no record (ReadSeal " + std::to_string(rc) + ", length " +
-           std::to_string(length) + ")";
+  const QString id = QString::fromStdString(seal.identifier);
+  const QString locator = QString::fromStdString(seal.deviceUrl);
+  QByteArray entry;
+  for (const QJsonValue& value : listed_) {
+    const QJsonObject object = value.toObject();
+    if (object.value("ID").toString() == id && object.value("DEVICEURL").toString() == locator) {
+      entry = QJsonDocument(QJsonArray{object}).toJson(QJsonDocument::Compact);
+      break;
+    }
+  }
+  if (entry.isEmpty()) {
+    *why =
+        "the driver's seal list holds no seal \"" + seal.identifier + "\" of key " + seal.deviceUrl;
     return {};
   }
+  std::string identifier = seal.identifier;  // the driver takes a modifiable text
   std::string record(size_t(kMaxRecordSize), '\0');
   int copied = kMaxRecordSize;  // the buffer's capacity
-  rc = readListed(driver.get(), list, entry.size(), id.data(),
-                  reinterpret_cast<unsigned char*>(record.data()), &copied);
+  const int rc =
+      readListed_(driver_->get(), reinterpret_cast<unsigned char*>(entry.data()), entry.size(),
+                  identifier.data(), reinterpret_cast<unsigned char*>(record.data()), &copied);
   if (rc != 0 || copied <= 0 || copied > kMaxRecordSize) {
-    *why = "the key's record cannot be copied (ReadSeal " + std::to_string(rc) + ")";
+    *why = "the key gives no record (ReadSeal " + std::to_string(rc) + ", length " +
+           std::to_string(copied) + ")";
     return {};
   }
   record.resize(size_t(copied));
   return record;
 }
+
+namespace {
 
 // The driver's local copy of the seal's record in the seal store, when the
 // store file counts and its owner record says the seal's key wrote it.
@@ -191,7 +197,7 @@ std::optional<std::vector<SealEntry>> listKeySeals(const ServiceLog& log, std::s
   return seals;
 }
 
-std::optional<std::string> readKeySeal(const SealEntry& seal, std::string* why) {
+std::optional<std::string> KeySealReader::read(const SealEntry& seal, std::string* why) const {
   std::string keyWhy, copyWhy;
   for (int source = 0; source < 2; ++source) {
     const std::string record =

@@ -6,12 +6,18 @@
 // that record, decrypted with the tool library.
 #pragma once
 
+#include <QJsonArray>
+
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "seal_index.h"
 #include "service_log.h"
+#include "varo/loaded_library.h"
+
+class VaroDeviceBase;
 
 namespace signd {
 
@@ -24,11 +30,34 @@ namespace signd {
 // the plug-in cannot be used or answers no list.
 std::optional<std::vector<SealEntry>> listKeySeals(const ServiceLog& log, std::string* why);
 
-// The DER of the listed seal (its identifier on the key its deviceUrl
-// names); nullopt, with the reason in *why, when neither that key nor the
-// local seal copy written by that key gives a record that decrypts to a
-// seal.
-std::optional<std::string> readKeySeal(const SealEntry& seal, std::string* why);
+// Reads the DER of listed seals: the driver is loaded once and lists the
+// keys' seals once, then each seal costs one read of its own key.
+class KeySealReader {
+ public:
+  KeySealReader();
+  ~KeySealReader();
+  KeySealReader(const KeySealReader&) = delete;
+  KeySealReader& operator=(const KeySealReader&) = delete;
+
+  // The DER of the listed seal (its identifier on the key its deviceUrl
+  // names); nullopt, with the reason in *why, when neither that key nor the
+  // local seal copy written by that key gives a record that decrypts to a
+  // seal.
+  std::optional<std::string> read(const SealEntry& seal, std::string* why) const;
+
+ private:
+  // The driver's seal read by list, an ordinary member reached through its
+  // exported name with the object as its first argument.
+  using ListReadFn = int (*)(VaroDeviceBase*, unsigned char*, int, char*, unsigned char*, int*);
+
+  std::string recordFromKey(const SealEntry& seal, std::string* why) const;
+
+  std::unique_ptr<varo::LoadedLibrary> library_;
+  std::unique_ptr<varo::PluginObject<VaroDeviceBase>> driver_;
+  ListReadFn readListed_ = nullptr;
+  QJsonArray listed_;
+  std::string listWhy_;  // why there is no list; empty when there is one
+};
 
 // The seal DER inside a decrypted seal record
 // {"COM":"5","ASN1":"<base64 of the DER>","STANDARD":"1"}; nullopt when the
