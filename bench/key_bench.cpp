@@ -78,13 +78,10 @@ Traffic convertFloor(size_t der, size_t record) {
   return Traffic{3 + 6 + 2 + 3 + 2, 24 + der, 1024} + Traffic{9, 1024, 0} +
          Traffic{5 + 3 * k + 1 + 2, 0, 8 * k + record + 1024};
 }
-// Signing: the device that holds the signer's certificate found (the devices
-// enumerated once; connect, application, containers, one container opened,
-// its certificate's size and then the certificate, closing), then the
-// signing on it (connect, application, PIN, containers, the container, its
-// certificate, the signature, closing).
+// Signing with the device the seal id names: connect, application, PIN,
+// containers, the container, its certificate, the signature, closing.
 Traffic signFloor(size_t cert) {
-  return Traffic{11 + 11, 2 * cert, 0};
+  return Traffic{11, cert, 0};
 }
 // Whether the signer's key is attached: devices enumerated once, connect,
 // application, containers, the container, its certificate, closing.
