@@ -1,8 +1,9 @@
 #include "token.h"
 
 #include <arpa/inet.h>
+#include <openssl/evp.h>
 
-#include <QByteArray>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -33,6 +34,27 @@ std::vector<std::string> splitFields(const std::string& s) {
   }
 }
 
+// The bytes of a canonical base64 text (standard alphabet, "=" padding, no
+// line breaks or spaces), nullopt for any other text: a text counts when
+// encoding its decoded bytes gives exactly the text back.
+std::optional<std::string> decodeCanonicalBase64(const char* text, size_t length) {
+  if (length == 0 || length % 4 != 0 || length > size_t(INT_MAX) - 1) return std::nullopt;
+  const auto* in = reinterpret_cast<const unsigned char*>(text);
+  std::vector<unsigned char> plain(length / 4 * 3);
+  // Counts the padding octets in: they decode as zeros.
+  const int decoded = EVP_DecodeBlock(plain.data(), in, static_cast<int>(length));
+  size_t padding = 0;
+  while (padding < 2 && text[length - 1 - padding] == '=') ++padding;
+  if (decoded < 0 || static_cast<size_t>(decoded) < padding) return std::nullopt;
+  plain.resize(static_cast<size_t>(decoded) - padding);
+  std::vector<unsigned char> again(length + 1);  // the encoder adds a zero
+  const int encoded = EVP_EncodeBlock(again.data(), plain.data(), static_cast<int>(plain.size()));
+  if (encoded < 0 || static_cast<size_t>(encoded) != length ||
+      std::memcmp(again.data(), in, length) != 0)
+    return std::nullopt;
+  return std::string(plain.begin(), plain.end());
+}
+
 }  // namespace
 
 int parsePort(const std::string& port) {
@@ -50,12 +72,10 @@ std::optional<Token> parseToken(const char* text) {
   const size_t length = strnlen(text, kMaxTokenText + 1);
   if (length == 0 || length > kMaxTokenText) return std::nullopt;
 
-  auto decoded = QByteArray::fromBase64Encoding(QByteArray(text, static_cast<int>(length)),
-                                                QByteArray::AbortOnBase64DecodingErrors);
-  if (decoded.decodingStatus != QByteArray::Base64DecodingStatus::Ok) return std::nullopt;
-  // Re-encoding must give the text back: no missing padding, no stray bits.
-  if (decoded.decoded.toBase64() != QByteArray(text, static_cast<int>(length))) return std::nullopt;
-  const std::string plain = decoded.decoded.toStdString();
+  // No missing padding, no stray bits, no other characters.
+  const auto decoded = decodeCanonicalBase64(text, length);
+  if (!decoded) return std::nullopt;
+  const std::string& plain = *decoded;
   if (plain.find('\0') != std::string::npos) return std::nullopt;
 
   const auto fields = splitFields(plain);
