@@ -15,6 +15,23 @@ function(varo_export_map target map)
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${map}")
 endfunction()
 
+# varo_loaded_per_call(<target>)
+# For a library that its callers load and unload around every operation, so
+# that each load costs the loader as little as it can:
+#  --as-needed             a shared library is recorded (DT_NEEDED) only when
+#                          the code uses it, so the loader never walks the
+#                          dependency tree of one it does not;
+#  -Bsymbolic-functions    the library's own calls and function pointers to
+#                          its exported functions are bound at link time:
+#                          relative relocations instead of symbol lookups
+#                          through every library of the process. Nothing
+#                          outside may replace those functions anyway: the
+#                          library is opened by path, never linked against.
+# RELRO, bind-now and the other hardening options stay as the build sets them.
+function(varo_loaded_per_call target)
+  target_link_options(${target} PRIVATE "-Wl,--as-needed" "-Wl,-Bsymbolic-functions")
+endfunction()
+
 # varo_add_gtest(<name> SOURCES ... [LIBS ...] [LOCKS ...] [NEEDS_TREE] [TIMEOUT s])
 # One GoogleTest executable registered as one ctest test.
 #  LOCKS       ctest RESOURCE_LOCK names (use "tmpfiles" for the fixed /tmp
