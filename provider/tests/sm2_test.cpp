@@ -9,6 +9,7 @@
 #include "dovel_x509.h"
 #include "mySM2.h"
 #include "mySM3.h"
+#include "sm2_point_math.h"
 #include "varo/pki.h"
 
 namespace {
@@ -283,6 +284,79 @@ TEST(PublicKeyBlob, DamagedOrForeignDerIsRefused) {
   }
   Struct_ECCPUBLICKEYBLOB blob;
   EXPECT_TRUE(dovel_x509::getPublicStructFromCert(der.data(), der.size(), &blob));
+}
+
+// s*G + t*P on the curve's own arithmetic against the library's, on random
+// and edge scalars: sums that need a doubling (P = G, s = t), that vanish
+// (P = G, s + t = n), with one scalar zero, and every candidate position.
+TEST(Sm2PointMath, SumAgreesWithTheLibrarysCurveArithmetic) {
+  varo::EcGroupPtr group(EC_GROUP_new_by_curve_name(NID_sm2));
+  ASSERT_TRUE(group);
+  varo::BnCtxPtr ctx(BN_CTX_new());
+  const BIGNUM* n = EC_GROUP_get0_order(group.get());
+  auto number = [](const char* hex) {
+    BIGNUM* bn = nullptr;
+    BN_hex2bn(&bn, hex);
+    return varo::BignumPtr(bn);
+  };
+  varo::BignumPtr nMinus1(BN_dup(n)), k(BN_new());
+  BN_sub_word(nMinus1.get(), 1);
+  struct Case {
+    const char* s;  // hex; null: random below n
+    const char* t;
+    bool pointIsG;
+  } cases[] = {{"1", "1", true},
+               {"2", "0", false},
+               {"0", "3", false},
+               {"5", "5", true},
+               {"1", nullptr, true},
+               {nullptr, nullptr, false},
+               {"FFFFFFFF", "FFFF", false},
+               {nullptr, "1", false}};
+  for (int round = 0; round < 12; ++round) {
+    for (const auto& c : cases) {
+      varo::BignumPtr s = c.s ? number(c.s) : varo::BignumPtr(BN_new());
+      varo::BignumPtr t = c.t ? number(c.t) : varo::BignumPtr(BN_new());
+      if (!c.s) BN_rand_range(s.get(), n);
+      if (!c.t) BN_rand_range(t.get(), n);
+      if (c.s && c.t && round == 1) BN_sub(t.get(), n, s.get());  // s + t = n
+      if (round == 2) BN_copy(s.get(), nMinus1.get());
+      BN_rand_range(k.get(), n);
+      varo::EcPointPtr p(EC_POINT_new(group.get())), sum(EC_POINT_new(group.get()));
+      ASSERT_TRUE(c.pointIsG
+                      ? EC_POINT_copy(p.get(), EC_GROUP_get0_generator(group.get()))
+                      : EC_POINT_mul(group.get(), p.get(), k.get(), nullptr, nullptr, ctx.get()));
+      ASSERT_TRUE(EC_POINT_mul(group.get(), sum.get(), s.get(), p.get(), t.get(), ctx.get()));
+      varo::BignumPtr px(BN_new()), py(BN_new()), x(BN_new()), other(BN_new());
+      ASSERT_TRUE(
+          EC_POINT_get_affine_coordinates(group.get(), p.get(), px.get(), py.get(), ctx.get()));
+      const Bytes sb = number32(s.get()), tb = number32(t.get()), xb = number32(px.get()),
+                  yb = number32(py.get());
+      unsigned char candidates[2][32];
+      bool matches = true;
+      const bool finite = varo::sm2::sumXIsOneOf(sb.data(), tb.data(), xb.data(), yb.data(),
+                                                 candidates, 0, &matches);
+      const std::string name =
+          std::string(c.s ? c.s : "random") + ", round " + std::to_string(round);
+      ASSERT_EQ(finite, !EC_POINT_is_at_infinity(group.get(), sum.get())) << name;
+      if (!finite) continue;
+      EXPECT_FALSE(matches) << name;  // no candidates
+      ASSERT_TRUE(
+          EC_POINT_get_affine_coordinates(group.get(), sum.get(), x.get(), nullptr, ctx.get()));
+      // Another number below p: x - 1, or 1 for x = 0.
+      BN_copy(other.get(), x.get());
+      BN_is_zero(x.get()) ? BN_one(other.get()) : BN_sub_word(other.get(), 1);
+      BN_bn2binpad(other.get(), candidates[0], 32);
+      BN_bn2binpad(x.get(), candidates[1], 32);
+      for (int count = 1; count <= 2; ++count) {
+        varo::sm2::sumXIsOneOf(sb.data(), tb.data(), xb.data(), yb.data(), candidates + 2 - count,
+                               count, &matches);
+        EXPECT_TRUE(matches) << name << ", candidates " << count;
+      }
+      varo::sm2::sumXIsOneOf(sb.data(), tb.data(), xb.data(), yb.data(), candidates, 1, &matches);
+      EXPECT_FALSE(matches) << name;
+    }
+  }
 }
 
 }  // namespace
