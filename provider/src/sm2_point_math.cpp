@@ -35,6 +35,7 @@ constexpr bool atLeast(const Fe& a, const Fe& b) {
 // r = a + b, the carry out returned.
 constexpr uint64_t addLimbs(Fe& r, const Fe& a, const Fe& b) {
   uint64_t carry = 0;
+#pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
     const u128 sum = u128(a.v[i]) + b.v[i] + carry;
     r.v[i] = uint64_t(sum);
@@ -46,6 +47,7 @@ constexpr uint64_t addLimbs(Fe& r, const Fe& a, const Fe& b) {
 // r = a - b, the borrow out returned.
 constexpr uint64_t subLimbs(Fe& r, const Fe& a, const Fe& b) {
   uint64_t borrow = 0;
+#pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
     const u128 difference = u128(a.v[i]) - b.v[i] - borrow;
     r.v[i] = uint64_t(difference);
@@ -54,24 +56,26 @@ constexpr uint64_t subLimbs(Fe& r, const Fe& a, const Fe& b) {
   return borrow;
 }
 
+// Sums and differences choose their reduction by masks, not branches: on
+// these values a branch would go either way at random.
 constexpr Fe add(const Fe& a, const Fe& b) {
+  Fe sum{}, reduced{};
+  const uint64_t carry = addLimbs(sum, a, b);
+  const uint64_t borrow = subLimbs(reduced, sum, kPrime);
+  // The sum reached p: it carried out, or p could be taken from it.
+  const uint64_t useReduced = 0 - (carry | (borrow ^ 1));
   Fe r{};
-  const uint64_t carry = addLimbs(r, a, b);
-  if (carry || atLeast(r, kPrime)) {
-    Fe reduced{};
-    subLimbs(reduced, r, kPrime);
-    return reduced;
-  }
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) r.v[i] = (reduced.v[i] & useReduced) | (sum.v[i] & ~useReduced);
   return r;
 }
 
 constexpr Fe sub(const Fe& a, const Fe& b) {
+  Fe difference{};
+  const uint64_t wrap = 0 - subLimbs(difference, a, b);
+  const Fe back{{kPrime.v[0] & wrap, kPrime.v[1] & wrap, kPrime.v[2] & wrap, kPrime.v[3] & wrap}};
   Fe r{};
-  if (subLimbs(r, a, b)) {
-    Fe wrapped{};
-    addLimbs(wrapped, r, kPrime);
-    return wrapped;
-  }
+  addLimbs(r, difference, back);
   return r;
 }
 
@@ -83,11 +87,14 @@ constexpr uint64_t negatedInverse(uint64_t odd) {
 }
 constexpr uint64_t kN0 = negatedInverse(kPrime.v[0]);
 
-// a * b / 2^256 mod p (word-by-word Montgomery multiplication).
+// a * b / 2^256 mod p (word-by-word Montgomery multiplication). The loops
+// are unrolled so that the partial sums stay in registers.
 Fe mul(const Fe& a, const Fe& b) {
   uint64_t t[6] = {};
+#pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
     uint64_t carry = 0;
+#pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
       const u128 z = u128(a.v[j]) * b.v[i] + t[j] + carry;
       t[j] = uint64_t(z);
@@ -99,6 +106,7 @@ Fe mul(const Fe& a, const Fe& b) {
     const uint64_t m = t[0] * kN0;
     z = u128(m) * kPrime.v[0] + t[0];
     carry = uint64_t(z >> 64);
+#pragma GCC unroll 3
     for (int j = 1; j < 4; ++j) {
       z = u128(m) * kPrime.v[j] + t[j] + carry;
       t[j - 1] = uint64_t(z);
