@@ -91,15 +91,14 @@ struct Mapping {
   MeterPage* page = nullptr;
 };
 std::mutex mappingsMutex;
-std::map<std::string, Mapping>* mappings = nullptr;
 
 MeterPage* pageOf(const std::string& store) {
   const std::string path = meterPath(store);
   struct stat now {};
   if (::stat(path.c_str(), &now) != 0) return nullptr;
   std::lock_guard<std::mutex> guard(mappingsMutex);
-  if (!mappings) mappings = new std::map<std::string, Mapping>;
-  Mapping& m = (*mappings)[store];
+  static std::map<std::string, Mapping> mappings;
+  Mapping& m = mappings[store];
   if (m.page && m.dev == now.st_dev && m.ino == now.st_ino) return m.page;
   struct stat st {};
   MeterPage* page = mapPage(path, false, nullptr, &st);
