@@ -48,10 +48,17 @@ std::string meterPath(const std::string& store) {
 }
 
 // Maps the meter file of path; with create, makes it first when missing.
+// Without create, a file the process may only read is mapped read-only
+// (*writable false): its latency applies, its counters stay as they are.
 // Null when there is none or it is not a meter file.
-MeterPage* mapPage(const std::string& path, bool create, std::string* why, struct stat* st) {
+MeterPage* mapPage(const std::string& path, bool create, std::string* why, struct stat* st,
+                   bool* writable = nullptr) {
   const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | (create ? O_CREAT : 0);
-  const int fd = ::open(path.c_str(), flags, 0666);
+  int fd = ::open(path.c_str(), flags, 0666);
+  bool canWrite = fd >= 0;
+  if (fd < 0 && !create && (errno == EACCES || errno == EROFS))
+    fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (writable) *writable = canWrite;
   if (fd < 0) {
     if (why) *why = path + ": " + std::strerror(errno);
     return nullptr;
@@ -64,7 +71,8 @@ MeterPage* mapPage(const std::string& path, bool create, std::string* why, struc
   } else if (st->st_size != 0 && st->st_size != off_t(kPageSize)) {
     if (why) *why = path + ": not a meter file";
   } else {
-    void* m = ::mmap(nullptr, kPageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* m = ::mmap(nullptr, kPageSize, canWrite ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
+                     fd, 0);
     if (m == MAP_FAILED) {
       if (why) *why = path + ": " + std::strerror(errno);
     } else {
@@ -89,26 +97,28 @@ struct Mapping {
   dev_t dev = 0;
   ino_t ino = 0;
   MeterPage* page = nullptr;
+  bool writable = false;
 };
 std::mutex mappingsMutex;
 
-MeterPage* pageOf(const std::string& store) {
+Mapping mappingOf(const std::string& store) {
   const std::string path = meterPath(store);
   struct stat now {};
-  if (::stat(path.c_str(), &now) != 0) return nullptr;
+  if (::stat(path.c_str(), &now) != 0) return {};
   std::lock_guard<std::mutex> guard(mappingsMutex);
   static std::map<std::string, Mapping> mappings;
   Mapping& m = mappings[store];
-  if (m.page && m.dev == now.st_dev && m.ino == now.st_ino) return m.page;
+  if (m.page && m.dev == now.st_dev && m.ino == now.st_ino) return m;
   struct stat st {};
-  MeterPage* page = mapPage(path, false, nullptr, &st);
-  m = page ? Mapping{st.st_dev, st.st_ino, page} : Mapping{};
-  return page;
+  bool writable = false;
+  MeterPage* page = mapPage(path, false, nullptr, &st, &writable);
+  m = page ? Mapping{st.st_dev, st.st_ino, page, writable} : Mapping{};
+  return m;
 }
 
-void sleepMicros(MeterPage* page, uint64_t micros) {
+void sleepMicros(const Mapping& m, uint64_t micros) {
   if (micros == 0) return;
-  add(page->sleptMicros, micros);
+  if (m.writable) add(m.page->sleptMicros, micros);
   std::this_thread::sleep_for(std::chrono::microseconds(micros));
 }
 
@@ -125,21 +135,25 @@ uint64_t MeterCounts::callsOf(std::string_view function) const {
 }
 
 void meterCall(const std::string& store, std::string_view function) {
-  MeterPage* page = pageOf(store);
-  if (!page) return;
-  add(page->calls, 1);
-  for (size_t i = 0; i < kMeteredFunctions.size(); ++i)
-    if (kMeteredFunctions[i] == function) add(page->perFunction[i], 1);
-  sleepMicros(page, load(page->perCallMicros));
+  const Mapping m = mappingOf(store);
+  if (!m.page) return;
+  if (m.writable) {
+    add(m.page->calls, 1);
+    for (size_t i = 0; i < kMeteredFunctions.size(); ++i)
+      if (kMeteredFunctions[i] == function) add(m.page->perFunction[i], 1);
+  }
+  sleepMicros(m, load(m.page->perCallMicros));
 }
 
 void meterBytes(const std::string& store, uint64_t read, uint64_t written) {
   if (read == 0 && written == 0) return;
-  MeterPage* page = pageOf(store);
-  if (!page) return;
-  add(page->bytesRead, read);
-  add(page->bytesWritten, written);
-  sleepMicros(page, (read + written) * load(page->perKibMicros) / 1024);
+  const Mapping m = mappingOf(store);
+  if (!m.page) return;
+  if (m.writable) {
+    add(m.page->bytesRead, read);
+    add(m.page->bytesWritten, written);
+  }
+  sleepMicros(m, (read + written) * load(m.page->perKibMicros) / 1024);
 }
 
 bool setLatency(const std::string& store, LatencyModel model, std::string* why) {
