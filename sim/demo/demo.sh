@@ -49,7 +49,7 @@ TOKEN_ID=DEMOTOKEN
 # client log.
 cd "$OUT" || exit 2
 rm -rf keys pki maker seals online services local-store tmp steps summary.txt \
-  contract*.txt contract*.sig signature-seal.png
+  contract*.txt contract*.sig contract*.ofd signature-seal.png
 mkdir -p pki seals services steps tmp/varolog
 export PATH="$ROOT/bin:$PATH" VARO_SOFTKEY_DIR=$OUT/keys TMPDIR=$OUT/tmp
 remove_local_store_files # left by an interrupted run, they would stand for the new keys
@@ -69,6 +69,8 @@ report() {
     "contract-company.sig|its signature with the company seal" \
     "contract-personal.sig|its signature with the personal seal" \
     "contract-tampered.txt|the document changed after signing" \
+    "contract-signed.ofd|an OFD document with the company and the personal seal" \
+    "contract-tampered.ofd|the same with one byte of its first page changed" \
     "signature-seal.png|the seal picture taken from the signature" \
     "online/|the seal server's seals and index" \
     "services/|PIN file, logs and output of varo-signd and varo-sealserver" \
@@ -149,6 +151,22 @@ step "sign, converted personal seal" "result 0" provider_result \
   oes-reader sign "$PERSONAL_SEAL" contract.txt contract-personal.sig
 step "verify, converted personal seal" "result 0" provider_result \
   oes-reader verify seals/personal.der contract.txt contract-personal.sig
+
+# --- An OFD document
+explain "An OFD document sealed as a reader seals it: the company seal on page 1," \
+  "then the personal seal on page 2 as a second signature. verify-ofd checks" \
+  "every reference, seal and signature, and names the page changed in a copy."
+step "make an OFD document (oes-reader make-ofd)" "exit 0" exit_status \
+  oes-reader make-ofd contract.ofd --pages 3 --text "Demo contract"
+step "seal it, company seal (oes-reader sign-ofd)" "result 0" provider_result \
+  oes-reader sign-ofd contract.ofd "$COMPANY_SEAL" contract-company.ofd
+step "seal it again, personal seal" "result 0" provider_result \
+  oes-reader sign-ofd contract-company.ofd "$PERSONAL_SEAL" contract-signed.ofd --page 2
+step "verify both seals (oes-reader verify-ofd)" "2 whole" ofd_verdict \
+  oes-reader verify-ofd contract-signed.ofd
+tamper_ofd contract-signed.ofd contract-tampered.ofd Doc_0/Pages/Page_0/Content.xml
+step "verify a copy with a changed page" "changed /Doc_0/Pages/Page_0/Content.xml" ofd_verdict \
+  oes-reader verify-ofd contract-tampered.ofd
 
 # --- One key attached
 explain "The key's identity and whether a signature may be removed are asked of" \

@@ -116,6 +116,28 @@ provider_result() {
   esac
 }
 
+# What verify-ofd found: the number of whole signatures, or the first
+# reference it names as changed or missing.
+ofd_verdict() {
+  case $STEP_STATUS in
+    0) echo "$(grep -c ': whole$' "$STEP_LOG") whole" ;;
+    1)
+      local named
+      named=$(sed -n 's/.*problem: reference \(.*\) \(changed\|missing\)$/\2 \1/p' "$STEP_LOG" | head -n 1)
+      echo "${named:-not whole}"
+      ;;
+    *) echo "exit $STEP_STATUS" ;;
+  esac
+}
+
+# Copies the OFD package IN to OUT with one byte of its entry ENTRY changed.
+tamper_ofd() {
+  local in=$1 out=$2 entry=$3 dir
+  dir=$(mktemp -d "$OUT/tmp/ofd.XXXXXX")
+  (cd "$dir" && unzip -q "$OUT/$in" && sed -i '0,/Demo/s//Dumo/' "$entry" && zip -q -X -r "$OUT/$out" .)
+  rm -rf "$dir"
+}
+
 # The number of seals that oes-reader listed ("seals: N" from the provider,
 # "count: N" from a seal-list plug-in), and the demo's seals it missed.
 seal_count() {

@@ -43,6 +43,7 @@ std::optional<Element> parseXml(const QByteArray& bytes, std::string* why) {
           return refuse(QStringLiteral("the XML nests deeper than %1 elements").arg(kMaxXmlDepth));
         Element e;
         e.name = reader.name().toString();
+        e.qualifiedName = reader.qualifiedName().toString();
         e.namespaceUri = reader.namespaceUri().toString();
         for (const QXmlStreamAttribute& a : reader.attributes())
           e.attributes.emplace_back(a.name().toString(), a.value().toString());

@@ -3,40 +3,13 @@
 // OES_GetSignImage, written to PICTURE when given.
 #include "commands.h"
 #include "seal_files.h"
+#include "sign_info.h"
 
 namespace reader {
 
 namespace {
 
-using InfoFn = int (*)(unsigned char*, int, unsigned char*, int*, unsigned char*, int*,
-                       unsigned char*, int*, unsigned char*, int*, unsigned char*, int*,
-                       unsigned char*, int*, unsigned char*, int*, unsigned char*, int*);
 using ImageFn = int (*)(unsigned char*, int, int, unsigned char*, int*, int*, int*);
-
-// The eight outputs of OES_GetSignInfo, in argument order.
-enum Field { kVersion, kSeal, kTime, kDigest, kProperty, kCert, kMethod, kValue, kFields };
-
-int signInfo(InfoFn info, Bytes& signature, Bytes (&out)[kFields], bool copy) {
-  int lengths[kFields];
-  unsigned char* buffers[kFields];
-  for (int i = 0; i < kFields; ++i) {
-    lengths[i] = copy ? int(out[i].size()) : 0;
-    buffers[i] = copy && !out[i].empty() ? out[i].data() : nullptr;
-  }
-  int rc =
-      info(signature.data(), int(signature.size()), buffers[0], &lengths[0], buffers[1],
-           &lengths[1], buffers[2], &lengths[2], buffers[3], &lengths[3], buffers[4], &lengths[4],
-           buffers[5], &lengths[5], buffers[6], &lengths[6], buffers[7], &lengths[7]);
-  if (rc != 0) return rc;
-  for (int i = 0; i < kFields; ++i) {
-    size_t n = lengths[i] > 0 ? size_t(lengths[i]) : 0;
-    if (!copy)
-      out[i].assign(n, 0);
-    else if (n < out[i].size())
-      out[i].resize(n);
-  }
-  return 0;
-}
 
 }  // namespace
 
@@ -52,8 +25,7 @@ int runInspect(Context& ctx) {
   if (!readWholeFile(ctx.out, ctx.args[0], &signature)) return kUsage;
 
   Bytes fields[kFields];
-  int rc = signInfo(info, signature, fields, false);
-  if (rc == 0) rc = signInfo(info, signature, fields, true);
+  int rc = readSignInfo(info, signature, fields);
   if (rc != 0) return ctx.providerFailure("OES_GetSignInfo", rc);
   ctx.out.field("version", utf8Text(fields[kVersion]));
   ctx.out.field("time", utf8Text(fields[kTime]));

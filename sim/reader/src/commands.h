@@ -33,5 +33,8 @@ int runCancel(Context&);
 int runKeyInfo(Context&);
 int runKeySeals(Context&);
 int runOnlineSeals(Context&);
+int runMakeOfd(Context&);
+int runSignOfd(Context&);
+int runVerifyOfd(Context&);
 
 }  // namespace reader

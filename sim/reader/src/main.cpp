@@ -61,6 +61,14 @@ int main(int argc, char** argv) {
     return reader::kUsage;
   }
 
+  // "--json" may also follow the command's arguments.
+  std::vector<std::string> args;
+  for (int k = i + 1; k < argc; ++k) {
+    if (std::string(argv[k]) == "--json")
+      json = true;
+    else
+      args.emplace_back(argv[k]);
+  }
   reader::Output out(json);
   // A command that does not use the provider runs without loading it.
   varo::LoadedLibrary provider(command->needsProvider ? providerPath : std::string());
@@ -71,7 +79,7 @@ int main(int argc, char** argv) {
                        QString::fromStdString(provider.errorString())));
     status = reader::kNoProvider;
   } else {
-    reader::Context ctx{provider, std::vector<std::string>(argv + i + 1, argv + argc), out};
+    reader::Context ctx{provider, args, out};
     status = command->run(ctx);
   }
   out.finish(command->name);

@@ -21,6 +21,7 @@ inline constexpr int kMaxXmlDepth = 64;
 
 struct Element {
   QString name;  // local name
+  QString qualifiedName;
   QString namespaceUri;
   std::vector<std::pair<QString, QString>> attributes;  // local name, value
   QString text;                                         // the text directly inside, trimmed
