@@ -48,6 +48,17 @@ class OfdRoad : public KeyRoad {
     auto package = ofd::Package::open(path(in), &why);
     ASSERT_TRUE(package && package->writeWith(path(out), changes, &why)) << why;
   }
+  // The exit status of the independent check (Python's zipfile and
+  // ElementTree, hashlib's SM3, openssl's SM2), with its report.
+  int independentCheck(const std::string& file, std::string* report) const {
+    QProcess check;
+    check.start(
+        QStringLiteral("python3"),
+        {QStringLiteral(VARO_TEST_SOURCE_DIR "/sim/ofd/check/ofd_check.py"), qs(path(file))});
+    if (!check.waitForFinished(kToolTimeoutMs)) return -1;
+    *report = (check.readAllStandardOutput() + check.readAllStandardError()).toStdString();
+    return check.exitStatus() == QProcess::NormalExit ? check.exitCode() : -1;
+  }
   QByteArray entry(const std::string& file, const std::string& name) const {
     std::string why;
     return ofd::Package::open(path(file), &why)->read(name, &why).value_or(QByteArray());
@@ -66,6 +77,8 @@ TEST_F(OfdRoad, TwoSealsOnAThirtyPageDocumentAndEveryTamperingNamed) {
   ASSERT_EQ(whole.status, 0) << problems(whole);
   EXPECT_EQ(whole.json().value("signatures").toArray().size(), 2);
   EXPECT_TRUE(whole.json().value("unprotected").toArray().isEmpty());
+  std::string report;
+  EXPECT_EQ(independentCheck("two.ofd", &report), 0) << report;
 
   const std::string sign0 = "Doc_0/Signs/Sign_0/", sign1 = "Doc_0/Signs/Sign_1/";
   QByteArray value = entry("two.ofd", sign1 + "SignedValue.dat");
@@ -109,6 +122,9 @@ TEST_F(OfdRoad, TwoSealsOnAThirtyPageDocumentAndEveryTamperingNamed) {
     const ToolRun run = verifyOfd("tampered.ofd");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(problems(run).find(c.named), std::string::npos) << problems(run);
+    if (c.changes.count("Doc_0/Pages/Page_7/Content.xml")) {
+      EXPECT_EQ(independentCheck("tampered.ofd", &report), 1) << report;
+    }
   }
 }
 
@@ -137,6 +153,8 @@ TEST_F(OfdRoad, ADocumentOfAnotherWriterKeepsWhatItHolds) {
   EXPECT_EQ(signedRun.json().value("page").toString(), QStringLiteral("7"));
   const ToolRun run = verifyOfd("other-signed.ofd");
   EXPECT_EQ(run.status, 0) << problems(run);
+  std::string report;
+  EXPECT_EQ(independentCheck("other-signed.ofd", &report), 0) << report;
   EXPECT_EQ(entry("other-signed.ofd", "Docs/main/Attachs/note.bin"), attachment);
   EXPECT_TRUE(entry("other-signed.ofd", "Docs/main/Signs/Sign_0/Seal.esl").size() > 0);
   EXPECT_FALSE(entry("other.ofd", "OFD.xml").contains("Signatures"));  // the input as it was
