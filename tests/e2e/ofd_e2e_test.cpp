@@ -88,6 +88,14 @@ TEST_F(OfdRoad, TwoSealsOnAThirtyPageDocumentAndEveryTamperingNamed) {
   oneReferenceLess.remove(at, oneReferenceLess.indexOf("</ofd:Reference>", at) + 16 - at);
   QByteArray list = entry("two.ofd", "Doc_0/Signs/Signatures.xml");
   list.replace("Sign_1/Signature.xml", "Sign_9/Signature.xml");
+  // A signature that protects the list leaves no room for another.
+  QByteArray coversList = entry("two.ofd", sign1 + "Signature.xml");
+  coversList.replace("FileRef=\"/OFD.xml\"", "FileRef=\"/Doc_0/Signs/Signatures.xml\"");
+  copyWith("two.ofd", "closed.ofd", {{sign1 + "Signature.xml", coversList}});
+  const ToolRun refused = signOfd("closed.ofd", company_, "three.ofd");
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_TRUE(refused.json().value("error").toString().contains("protects the signature list"))
+      << refused.out.toStdString();
   const struct {
     const char* what;
     std::map<std::string, QByteArray> changes;
