@@ -139,7 +139,7 @@ int runSignOfd(Context& ctx) {
   // 2. The seal, exactly as the provider gives it.
   OfdCalls calls(ctx);
   auto seal = calls.seal(sealId);
-  if (!seal) return ctx.providerFailure(calls.lastCall(), calls.lastCode());
+  if (!seal) return calls.failure();
   changes[sealEsl] = arrayOf(*seal);
 
   // 3. The list with the new signature.
@@ -165,7 +165,7 @@ int runSignOfd(Context& ctx) {
       return kUsage;
     }
     auto digest = calls.sm3(*bytes);
-    if (!digest) return ctx.providerFailure(calls.lastCall(), calls.lastCode());
+    if (!digest) return calls.failure();
     file.references.push_back({absolute(name), QString::fromLatin1(arrayOf(*digest).toBase64())});
   }
 
@@ -174,13 +174,12 @@ int runSignOfd(Context& ctx) {
   auto time = method ? calls.signTime() : std::nullopt;
   if (!time ||
       !calls.providerInfo(&file.providerName, &file.providerCompany, &file.providerVersion))
-    return ctx.providerFailure(calls.lastCall(), calls.lastCode());
+    return calls.failure();
   file.signatureMethod = utf8Text(*method);
   file.signatureDateTime = utf8Text(*time);
   if (place.w <= 0) {
     int width = 0, height = 0;
-    if (!calls.sealPictureSize(*seal, &width, &height))
-      return ctx.providerFailure(calls.lastCall(), calls.lastCode());
+    if (!calls.sealPictureSize(*seal, &width, &height)) return calls.failure();
     place.w = width > 0 ? width : 40;
     place.h = height > 0 ? height : 40;
   }
@@ -198,7 +197,7 @@ int runSignOfd(Context& ctx) {
   auto signature =
       digest ? calls.sign(sealId, bytesOf(absolute(signatureXml).toUtf8()), *digest, *method, *time)
              : std::nullopt;
-  if (!signature) return ctx.providerFailure(calls.lastCall(), calls.lastCode());
+  if (!signature) return calls.failure();
   changes[signedValue] = arrayOf(*signature);
   if (!package->writeWith(out, changes, &why)) {
     ctx.out.error(QString::fromStdString(why));

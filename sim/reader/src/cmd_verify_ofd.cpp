@@ -107,7 +107,7 @@ int runVerifyOfd(Context& ctx) {
       } else {
         c.referenced.insert(*name);
         auto digest = calls.sm3(*bytes);
-        if (!digest) return ctx.providerFailure(calls.lastCall(), calls.lastCode());
+        if (!digest) return calls.failure();
         if (QString::fromLatin1(arrayOf(*digest).toBase64()) != r.checkValue)
           state = QStringLiteral("changed");
       }
@@ -133,7 +133,7 @@ int runVerifyOfd(Context& ctx) {
         const bool sameSeal = fields[kSeal] == sealBytes;
         if (!sameSeal) c.problem(problems, QStringLiteral("Seal.esl is not the signature's seal"));
         auto digest = calls.sm3(*signatureBytes);
-        if (!digest) return ctx.providerFailure(calls.lastCall(), calls.lastCode());
+        if (!digest) return calls.failure();
         if (fields[kDigest] != *digest)
           c.problem(problems, QStringLiteral("the signature does not sign this Signature.xml"));
         const int verified = calls.verify(sealBytes, *digest, signature);

@@ -32,15 +32,21 @@ class OfdCalls {
   // OES_Verify's code for the seal, digest and signature.
   int verify(Bytes& seal, Bytes& digest, Bytes& signature);
 
-  int lastCode() const { return code_; }
-  const char* lastCall() const { return call_; }
+  // The exit status of the last call's failure, reported: the provider's
+  // code and text, or kNoProvider when the function is missing.
+  int failure() {
+    if (missing_) return kNoProvider;
+    return ctx_.providerFailure(call_, code_);
+  }
 
  private:
   template <class Fn>
   Fn fn(const char* name) {
     call_ = name;
     code_ = 0;
-    return ctx_.function<Fn>(name);
+    Fn f = ctx_.function<Fn>(name);
+    missing_ = !f;
+    return f;
   }
   template <class Call>
   std::optional<Bytes> fetch(Call call) {
@@ -52,6 +58,7 @@ class OfdCalls {
   Context& ctx_;
   int code_ = 0;
   const char* call_ = "";
+  bool missing_ = false;
 };
 
 }  // namespace reader
