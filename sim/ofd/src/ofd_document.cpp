@@ -1,7 +1,5 @@
 #include "varo/ofd_document.h"
 
-#include <QXmlStreamWriter>
-
 #include "varo/ofd_xml.h"
 
 namespace varo::ofd {
@@ -114,34 +112,6 @@ std::optional<SignatureList> readSignatureList(const Package& package, const std
   }
   return list;
 }
-
-namespace {
-
-// An XML file written with the ofd: prefix.
-class OfdWriter {
- public:
-  OfdWriter() : xml_(&bytes_) {
-    xml_.setAutoFormatting(true);
-    xml_.writeStartDocument();
-    xml_.writeNamespace(kOfdNamespace, QStringLiteral("ofd"));
-  }
-  QXmlStreamWriter& xml() { return xml_; }
-  void start(const char* name) { xml_.writeStartElement(kOfdNamespace, QLatin1String(name)); }
-  void end() { xml_.writeEndElement(); }
-  void text(const char* name, const QString& value) {
-    xml_.writeTextElement(kOfdNamespace, QLatin1String(name), value);
-  }
-  QByteArray finish() {
-    xml_.writeEndDocument();
-    return bytes_;
-  }
-
- private:
-  QByteArray bytes_;
-  QXmlStreamWriter xml_;
-};
-
-}  // namespace
 
 std::map<std::string, QByteArray> minimalDocument(int pages, const QString& text) {
   std::map<std::string, QByteArray> files;

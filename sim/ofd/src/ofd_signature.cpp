@@ -1,7 +1,5 @@
 #include "varo/ofd_signature.h"
 
-#include <QXmlStreamWriter>
-
 #include "varo/ofd_xml.h"
 
 namespace varo::ofd {
@@ -13,31 +11,6 @@ bool fail(std::string* why, const std::string& text) {
   return false;
 }
 
-class Writer {
- public:
-  Writer() : xml_(&bytes_) {
-    xml_.setAutoFormatting(true);
-    xml_.writeStartDocument();
-    xml_.writeNamespace(kOfdNamespace, QStringLiteral("ofd"));
-  }
-  void start(const char* name) { xml_.writeStartElement(kOfdNamespace, QLatin1String(name)); }
-  void attribute(const char* name, const QString& value) {
-    xml_.writeAttribute(QLatin1String(name), value);
-  }
-  void end() { xml_.writeEndElement(); }
-  void text(const char* name, const QString& value) {
-    xml_.writeTextElement(kOfdNamespace, QLatin1String(name), value);
-  }
-  QByteArray finish() {
-    xml_.writeEndDocument();
-    return bytes_;
-  }
-
- private:
-  QByteArray bytes_;
-  QXmlStreamWriter xml_;
-};
-
 QString textOf(const Element* e) {
   return e ? e->text : QString();
 }
@@ -45,7 +18,7 @@ QString textOf(const Element* e) {
 }  // namespace
 
 QByteArray signatureListXml(const SignatureList& list) {
-  Writer w;
+  OfdWriter w;
   w.start("Signatures");
   w.text("MaxSignId", QString::number(list.maxSignId));
   for (const SignatureEntry& s : list.signatures) {
@@ -60,7 +33,7 @@ QByteArray signatureListXml(const SignatureList& list) {
 }
 
 QByteArray signatureXml(const SignatureFile& s) {
-  Writer w;
+  OfdWriter w;
   w.start("Signature");
   w.start("SignedInfo");
   w.start("Provider");

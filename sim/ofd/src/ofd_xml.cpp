@@ -77,6 +77,17 @@ std::optional<Element> parseXml(const QByteArray& bytes, std::string* why) {
   return root;
 }
 
+OfdWriter::OfdWriter() : xml_(&bytes_) {
+  xml_.setAutoFormatting(true);
+  xml_.writeStartDocument();
+  xml_.writeNamespace(kOfdNamespace, QStringLiteral("ofd"));
+}
+
+QByteArray OfdWriter::finish() {
+  xml_.writeEndDocument();
+  return bytes_;
+}
+
 int byteOffset(const QByteArray& bytes, qint64 characterOffset) {
   // Offsets are counted in the decoded text; count back in UTF-8.
   const QString text = QString::fromUtf8(bytes);

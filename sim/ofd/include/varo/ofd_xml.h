@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QLatin1String>
 #include <QString>
+#include <QXmlStreamWriter>
 
 #include <optional>
 #include <string>
@@ -42,5 +43,26 @@ std::optional<Element> parseXml(const QByteArray& bytes, std::string* why);
 // The byte position in bytes of the character offset that parseXml reports
 // (offsets count UTF-16 characters of the decoded text).
 int byteOffset(const QByteArray& bytes, qint64 characterOffset);
+
+// An XML file written with the ofd: prefix for the OFD namespace.
+class OfdWriter {
+ public:
+  OfdWriter();
+  QXmlStreamWriter& xml() { return xml_; }
+  void start(const char* name) { xml_.writeStartElement(kOfdNamespace, QLatin1String(name)); }
+  void attribute(const char* name, const QString& value) {
+    xml_.writeAttribute(QLatin1String(name), value);
+  }
+  void end() { xml_.writeEndElement(); }
+  void text(const char* name, const QString& value) {
+    xml_.writeTextElement(kOfdNamespace, QLatin1String(name), value);
+  }
+  // The bytes, once every element is closed.
+  QByteArray finish();
+
+ private:
+  QByteArray bytes_;
+  QXmlStreamWriter xml_;
+};
 
 }  // namespace varo::ofd
