@@ -1,5 +1,7 @@
 #include "varo/ofd_document.h"
 
+#include "ofd_failure.h"
+
 #include "varo/ofd_xml.h"
 
 namespace varo::ofd {
@@ -13,11 +15,6 @@ constexpr QLatin1String kPages("Pages", 5);
 constexpr QLatin1String kPage("Page", 4);
 constexpr QLatin1String kSignature("Signature", 9);
 
-bool fail(std::string* why, const std::string& text) {
-  if (why) *why = text;
-  return false;
-}
-
 std::optional<Element> readXml(const Package& package, const std::string& entry, std::string* why) {
   std::string problem;
   const auto bytes = package.read(entry, &problem);
@@ -30,12 +27,12 @@ std::optional<Element> readXml(const Package& package, const std::string& entry,
   return root;
 }
 
-std::string directoryOf(const std::string& entry) {
+}  // namespace
+
+std::string entryDirectory(const std::string& entry) {
   const size_t slash = entry.rfind('/');
   return slash == std::string::npos ? std::string() : entry.substr(0, slash);
 }
-
-}  // namespace
 
 std::optional<std::string> resolveLocation(const std::string& from, const QString& loc) {
   const std::string text = loc.trimmed().toStdString();
@@ -44,7 +41,7 @@ std::optional<std::string> resolveLocation(const std::string& from, const QStrin
   if (text.front() == '/')
     name = text.substr(1);
   else
-    name = directoryOf(from).empty() ? text : directoryOf(from) + "/" + text;
+    name = entryDirectory(from).empty() ? text : entryDirectory(from) + "/" + text;
   if (!isSafeEntryName(name) || name.back() == '/') return std::nullopt;
   return name;
 }
@@ -61,7 +58,7 @@ std::optional<DocumentLayout> readLayout(const Package& package, std::string* wh
     return std::nullopt;
   }
   layout.documentXml = *documentXml;
-  layout.documentDir = directoryOf(*documentXml);
+  layout.documentDir = entryDirectory(*documentXml);
   if (const Element* list = body->child(kSignatures)) {
     layout.signatures = resolveLocation(kOfdXml, list->text);
     if (!layout.signatures) {

@@ -1,9 +1,12 @@
 #include "varo/ofd_package.h"
 
+#include "ofd_failure.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 #include <zip.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <set>
 
@@ -22,11 +25,6 @@ struct FileCloser {
 
 std::string zipError(zip_t* z) {
   return zip_strerror(z);
-}
-
-bool fail(std::string* why, const std::string& text) {
-  if (why) *why = text;
-  return false;
 }
 
 // The directory of path (".", when it names none).
@@ -187,6 +185,11 @@ std::optional<QByteArray> Package::read(const std::string& name, std::string* wh
     return std::nullopt;
   }
   const uint64_t size = entries_[*index].size;
+  // The bytes go into one QByteArray, whose size is an int.
+  if (size >= uint64_t(INT32_MAX)) {
+    fail(why, "\"" + name + "\" is too large to be read");
+    return std::nullopt;
+  }
   std::unique_ptr<zip_file_t, FileCloser> f(
       zip_fopen_index(archive_->zip.get(), zip_uint64_t(*index), 0));
   if (!f) {

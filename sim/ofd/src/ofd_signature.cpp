@@ -1,15 +1,12 @@
 #include "varo/ofd_signature.h"
 
+#include "ofd_failure.h"
+
 #include "varo/ofd_xml.h"
 
 namespace varo::ofd {
 
 namespace {
-
-bool fail(std::string* why, const std::string& text) {
-  if (why) *why = text;
-  return false;
-}
 
 QString textOf(const Element* e) {
   return e ? e->text : QString();
@@ -25,7 +22,7 @@ QByteArray signatureListXml(const SignatureList& list) {
     w.start("Signature");
     w.attribute("ID", s.id);
     w.attribute("Type", s.type);
-    w.attribute("BaseLoc", QStringLiteral("/") + QString::fromStdString(s.signatureXml));
+    w.attribute("BaseLoc", absoluteLocation(s.signatureXml));
     w.end();
   }
   w.end();

@@ -53,18 +53,6 @@ QString number(double v) {
   return QString::number(v, 'f', 2);
 }
 
-Bytes bytesOf(const QByteArray& b) {
-  return Bytes(b.begin(), b.end());
-}
-
-QByteArray arrayOf(const Bytes& b) {
-  return QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size()));
-}
-
-QString absolute(const std::string& entry) {
-  return QStringLiteral("/") + QString::fromStdString(entry);
-}
-
 }  // namespace
 
 int runSignOfd(Context& ctx) {
@@ -110,14 +98,14 @@ int runSignOfd(Context& ctx) {
         if (ofd::resolveLocation(s.signatureXml, r.fileRef) == listEntry) {
           ctx.out.error(QString("signature %1 protects the signature list %2: a further "
                                 "signature would break it")
-                            .arg(s.id, absolute(listEntry)));
+                            .arg(s.id, ofd::absoluteLocation(listEntry)));
           return kUsage;
         }
     }
   } else {
     auto ofdXml = package->read(ofd::kOfdXml, &why);
-    auto changed =
-        ofdXml ? ofd::withSignatureList(*ofdXml, absolute(listEntry), &why) : std::nullopt;
+    auto changed = ofdXml ? ofd::withSignatureList(*ofdXml, ofd::absoluteLocation(listEntry), &why)
+                          : std::nullopt;
     if (!changed) {
       ctx.out.error(QString::fromStdString(why));
       return kUsage;
@@ -166,7 +154,8 @@ int runSignOfd(Context& ctx) {
     }
     auto digest = calls.sm3(*bytes);
     if (!digest) return calls.failure();
-    file.references.push_back({absolute(name), QString::fromLatin1(arrayOf(*digest).toBase64())});
+    file.references.push_back(
+        {ofd::absoluteLocation(name), QString::fromLatin1(arrayOf(*digest).toBase64())});
   }
 
   // 5. Signature.xml.
@@ -187,23 +176,24 @@ int runSignOfd(Context& ctx) {
   file.pageRef = layout->pages[size_t(place.page - 1)].id;
   file.boundary =
       number(place.x) + " " + number(place.y) + " " + number(place.w) + " " + number(place.h);
-  file.sealLoc = absolute(sealEsl);
-  file.signedValueLoc = absolute(signedValue);
+  file.sealLoc = ofd::absoluteLocation(sealEsl);
+  file.signedValueLoc = ofd::absoluteLocation(signedValue);
   const QByteArray signatureBytes = ofd::signatureXml(file);
   changes[signatureXml] = signatureBytes;
 
   // 6. The seal signs the SM3 of those bytes, with their place as property.
   auto digest = calls.sm3(signatureBytes);
-  auto signature =
-      digest ? calls.sign(sealId, bytesOf(absolute(signatureXml).toUtf8()), *digest, *method, *time)
-             : std::nullopt;
+  auto signature = digest
+                       ? calls.sign(sealId, bytesOf(ofd::absoluteLocation(signatureXml).toUtf8()),
+                                    *digest, *method, *time)
+                       : std::nullopt;
   if (!signature) return calls.failure();
   changes[signedValue] = arrayOf(*signature);
   if (!package->writeWith(out, changes, &why)) {
     ctx.out.error(QString::fromStdString(why));
     return kUsage;
   }
-  ctx.out.field("signature", absolute(signatureXml));
+  ctx.out.field("signature", ofd::absoluteLocation(signatureXml));
   ctx.out.field("references", qint64(file.references.size()));
   ctx.out.field("page", file.pageRef);
   ctx.out.field("boundary", file.boundary);

@@ -20,24 +20,6 @@ namespace {
 
 namespace ofd = varo::ofd;
 
-QByteArray arrayOf(const Bytes& b) {
-  return QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size()));
-}
-
-Bytes bytesOf(const QByteArray& b) {
-  return Bytes(b.begin(), b.end());
-}
-
-QString absolute(const std::string& entry) {
-  return QStringLiteral("/") + QString::fromStdString(entry);
-}
-
-// The directory of a signature's own files ("Doc_0/Signs/Sign_0/").
-std::string directoryOf(const std::string& entry) {
-  const size_t slash = entry.rfind('/');
-  return slash == std::string::npos ? std::string() : entry.substr(0, slash + 1);
-}
-
 struct Checked {
   QJsonObject report;
   bool whole = true;
@@ -78,15 +60,16 @@ int runVerifyOfd(Context& ctx) {
   // each signature's Signature.xml and signed value, which its signature covers.
   std::set<std::string> protectedFiles = {*layout->signatures}, later;
   std::vector<Checked> checked(list->signatures.size());
-  for (const ofd::SignatureEntry& s : list->signatures) later.insert(directoryOf(s.signatureXml));
+  for (const ofd::SignatureEntry& s : list->signatures)
+    later.insert(ofd::entryDirectory(s.signatureXml));
 
   bool allWhole = !list->signatures.empty();
   for (size_t k = 0; k < list->signatures.size(); ++k) {
     const ofd::SignatureEntry& entry = list->signatures[k];
     Checked& c = checked[k];
     c.report["id"] = entry.id;
-    c.report["file"] = absolute(entry.signatureXml);
-    later.erase(directoryOf(entry.signatureXml));
+    c.report["file"] = ofd::absoluteLocation(entry.signatureXml);
+    later.erase(ofd::entryDirectory(entry.signatureXml));
     QJsonArray problems;
     auto file = ofd::readSignatureFile(*package, entry.signatureXml, &why);
     const auto signatureBytes = file ? package->read(entry.signatureXml, &why) : std::nullopt;
@@ -147,11 +130,11 @@ int runVerifyOfd(Context& ctx) {
     QJsonArray added;
     for (const std::string& name : files) {
       if (c.referenced.count(name) || name == *layout->signatures ||
-          directoryOf(name) == directoryOf(entry.signatureXml))
+          ofd::entryDirectory(name) == ofd::entryDirectory(entry.signatureXml))
         continue;
-      if (later.count(directoryOf(name))) continue;
-      added.append(absolute(name));
-      c.problem(problems, "added after this signature: " + absolute(name));
+      if (later.count(ofd::entryDirectory(name))) continue;
+      added.append(ofd::absoluteLocation(name));
+      c.problem(problems, "added after this signature: " + ofd::absoluteLocation(name));
     }
     c.report["added-after"] = added;
     c.report["problems"] = problems;
@@ -163,7 +146,7 @@ int runVerifyOfd(Context& ctx) {
   for (const std::string& name : files) {
     bool covered = protectedFiles.count(name) > 0;
     for (const Checked& c : checked) covered = covered || c.referenced.count(name);
-    if (!covered) unprotected.append(absolute(name));
+    if (!covered) unprotected.append(ofd::absoluteLocation(name));
   }
   QJsonArray signatures;
   for (const Checked& c : checked) signatures.append(c.report);

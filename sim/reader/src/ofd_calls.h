@@ -11,6 +11,13 @@
 
 namespace reader {
 
+inline QByteArray arrayOf(const Bytes& b) {
+  return QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size()));
+}
+inline Bytes bytesOf(const QByteArray& b) {
+  return Bytes(b.begin(), b.end());
+}
+
 class OfdCalls {
  public:
   explicit OfdCalls(Context& ctx) : ctx_(ctx) {}

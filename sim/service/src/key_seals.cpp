@@ -41,18 +41,20 @@ constexpr const char* kListReadSymbol = "_ZN24VaroDeviceBase_LM_GM30008ReadSealE
 // Room for the driver's seal list of every attached key.
 constexpr int kDriverListCapacity = 64 * 1024;
 
+std::string driverPath() {
+  return installed(varo::kDriverDirectory) + kDriverFile;
+}
+
 }  // namespace
 
 // The driver, loaded once for the seals of one request, and its seal list,
 // read once: a listing refreshes the driver's local copies from one read of
 // every seal, and each seal is then read from its own key in one call.
-KeySealReader::KeySealReader()
-    : library_(
-          std::make_unique<varo::LoadedLibrary>(installed(varo::kDriverDirectory) + kDriverFile)) {
+KeySealReader::KeySealReader() : library_(std::make_unique<varo::LoadedLibrary>(driverPath())) {
   readListed_ = library_->resolve<ListReadFn>(kListReadSymbol);
   driver_ = std::make_unique<varo::PluginObject<VaroDeviceBase>>(*library_);
   if (!*driver_ || !readListed_) {
-    listWhy_ = "the driver " + installed(varo::kDriverDirectory) + kDriverFile + " cannot be used";
+    listWhy_ = "the driver " + driverPath() + " cannot be used";
     return;
   }
   std::vector<unsigned char> list(size_t(kDriverListCapacity), 0);

@@ -68,7 +68,8 @@ MeterPage* mapPage(const std::string& path, bool create, std::string* why, struc
     if (why) *why = path + ": not a regular file";
   } else if (st->st_size == 0 && create && ::ftruncate(fd, kPageSize) != 0) {
     if (why) *why = path + ": " + std::strerror(errno);
-  } else if (st->st_size != 0 && st->st_size != off_t(kPageSize)) {
+  } else if (!(st->st_size == 0 && create) && st->st_size != off_t(kPageSize)) {
+    // Only a whole page is mapped: a shorter file would fault on access.
     if (why) *why = path + ": not a meter file";
   } else {
     void* m = ::mmap(nullptr, kPageSize, canWrite ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,

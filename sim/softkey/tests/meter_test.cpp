@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 
 #include "meter.h"
 #include "softkey_fixture.h"
@@ -46,6 +47,11 @@ class MeterTest : public SoftKeyTest {
 TEST_F(MeterTest, CountsAndSlowsDownEveryCall) {
   session();
   EXPECT_FALSE(sk::readCounts(store_));
+  // A file that is no whole meter page is no meter (and is never mapped).
+  { std::ofstream(store_ + "/meter"); }
+  session();
+  EXPECT_FALSE(sk::readCounts(store_));
+  ASSERT_EQ(::unlink((store_ + "/meter").c_str()), 0);
 
   std::string why;
   ASSERT_TRUE(sk::clearCounts(store_, &why)) << why;

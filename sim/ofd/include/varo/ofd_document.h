@@ -42,6 +42,13 @@ struct SignatureList {
   std::vector<SignatureEntry> signatures;
 };
 
+// The directory of an entry ("Doc_0" for "Doc_0/Document.xml"; empty at
+// the package root), and the entry's absolute location ("/Doc_0/...").
+std::string entryDirectory(const std::string& entry);
+inline QString absoluteLocation(const std::string& entry) {
+  return QStringLiteral("/") + QString::fromStdString(entry);
+}
+
 // The entry name of loc given in the file at entry `from`; nullopt when it
 // is empty or would leave the package.
 std::optional<std::string> resolveLocation(const std::string& from, const QString& loc);
