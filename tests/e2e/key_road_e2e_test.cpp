@@ -6,6 +6,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <QJsonValue>
+
+#include <map>
+#include <optional>
 #include <string>
 
 #include "key_road_fixture.h"
@@ -169,6 +173,89 @@ TEST_F(SigningRoad, APlantedSealListLoadsNoModuleOutsideTheInstallation) {
   EXPECT_TRUE(varo::LoadedLibrary(canary).isLoaded());
   EXPECT_TRUE(fileExists(loaded));
   unsetenv("VARO_CANARY_FILE");
+}
+
+// Where a result code alone does not tell the cause, the reader names it: a
+// service that does not answer, a key library that does not load, no key
+// attached; and it gives the key driver's and GM/T 0016's texts.
+using ReaderDiagnostics = KeyRoad;
+
+TEST_F(ReaderDiagnostics, TheReaderNamesWhatTheCodeDoesNotTell) {
+  const std::string identifier = unique("diagSeal");
+  storeSeal(makeSeal(identifier, "Diagnosed Seal"), "--store");
+  writeFile("contract.txt", "A contract.\n");
+  ASSERT_EQ(reader({"make-ofd", qs(path("contract.ofd"))}).status, 0);
+  enum class Setup { None, ServiceDown, KeyLibraryMissing, KeyDetached };
+  struct Case {
+    const char* what;
+    Setup setup;
+    const char* command;  // ID: the seal id; DOC, OFD, SIG, OUT: files
+    int status;
+    const char* key;       // the answer's field that tells
+    const char* contains;  // null: the answer has no such field
+  } cases[] = {
+      {"signing without the service", Setup::ServiceDown, "sign ID DOC SIG", 1, "cause",
+       "the signing service on 127.0.0.1:9990 did not answer"},
+      {"sealing an OFD document without the service", Setup::ServiceDown, "sign-ofd OFD ID OUT", 1,
+       "cause", "did not answer"},
+      {"seals without the key library", Setup::KeyLibraryMissing, "seals", 3, "cause",
+       "libk5.1.0.so does not load"},
+      {"key seals without the key library", Setup::KeyLibraryMissing, "key-seals", 3, "cause",
+       "libk5.1.0.so does not load"},
+      {"seals without a key", Setup::KeyDetached, "seals", 0, "cause", "no key is attached"},
+      {"key seals without a key", Setup::KeyDetached, "key-seals", 0, "cause",
+       "no key is attached"},
+      {"seals of the key", Setup::None, "seals", 0, "cause", nullptr},
+      {"a driver text", Setup::None, "error --driver 0x1006", 0, "message",
+       "请确保只有一个设备与电脑连接"},
+      {"a driver code without text", Setup::None, "error --driver 0x1013", 1, "error",
+       "no text for 0x1013"},
+      {"an SKF code", Setup::None, "error --skf 0x0A000024", 0, "name", "SAR_PIN_INCORRECT"},
+      {"no SKF code", Setup::None, "error --skf 0x0A0000FF", 1, "error",
+       "0x0A0000FF is no GM/T 0016 result code"},
+  };
+  const std::map<QString, QString> standIns = {{"ID", qs(sealId(identifier))},
+                                               {"DOC", qs(path("contract.txt"))},
+                                               {"OFD", qs(path("contract.ofd"))},
+                                               {"SIG", qs(path("contract.sig"))},
+                                               {"OUT", qs(path("sealed.ofd"))}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The service keeps the key library loaded once it has listed: it is
+    // started afresh without it.
+    if (c.setup == Setup::ServiceDown || c.setup == Setup::KeyLibraryMissing) stopService();
+    std::optional<varo::testing::MovedAside> library;
+    if (c.setup == Setup::KeyLibraryMissing) {
+      library.emplace(varo::kVendorKeyLibraryPath);
+      ASSERT_TRUE(library->moved());
+      startService();
+    }
+    if (c.setup == Setup::KeyDetached) {
+      ASSERT_TRUE(keys_->detachKey(kDevice).ok());
+    }
+
+    QStringList args{"--json"};
+    for (const QString& word : QString(c.command).split(' '))
+      args << (standIns.count(word) ? standIns.at(word) : word);
+    const ToolRun run = reader(args);
+    EXPECT_EQ(run.status, c.status) << run.out.toStdString() << run.err.toStdString();
+    const QJsonValue told = run.json().value(c.key);
+    const bool tells =
+        c.contains ? told.toString().contains(QString::fromUtf8(c.contains)) : told.isUndefined();
+    EXPECT_TRUE(tells) << run.out.toStdString();
+    // The provider's code stays as the flow gives it.
+    if (c.setup == Setup::ServiceDown) {
+      EXPECT_EQ(run.result(), args[1] == "sign" ? 4383 : 3);
+    }
+    if (c.setup == Setup::KeyDetached) {
+      ASSERT_TRUE(keys_->attachKey(kDevice).ok());
+    }
+    if (c.setup == Setup::KeyLibraryMissing) stopService();
+    library.reset();
+    if (c.setup == Setup::ServiceDown || c.setup == Setup::KeyLibraryMissing) startService();
+  }
+  ASSERT_TRUE(keys_->detachKey(kDevice).ok());
+  EXPECT_TRUE(reader({"key-seals"}).err.contains("oes-reader: cause: "));
 }
 
 }  // namespace

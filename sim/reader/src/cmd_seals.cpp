@@ -4,6 +4,7 @@
 #include <QJsonObject>
 
 #include "commands.h"
+#include "key_drivers.h"
 
 namespace reader {
 
@@ -36,7 +37,7 @@ int runSeals(Context& ctx) {
   ctx.out.field("seals", qint64(n));
   ctx.out.field("list", utf8Text(list));
   ctx.out.result(0);
-  return kSuccess;
+  return n == 0 ? reportEmptyList(ctx, true) : kSuccess;
 }
 
 }  // namespace reader

@@ -8,7 +8,8 @@ namespace {
 const Command kCommands[] = {
     {"info", "", "provider name, company, version and extension", runInfo},
     {"digest", "FILE", "SM3 digest of a file through the provider", runDigest},
-    {"error", "CODE", "message text of a result code", runError},
+    {"error", "[--driver | --skf] CODE",
+     "message text of a result code: the provider's, the key driver's or GM/T 0016's", runError},
     {"seals", "", "the seal list from the local signing service", runSeals},
     {"seal", "ID [OUT]", "a seal's DER, fetched through the provider, into OUT (ID.der)", runSeal},
     {"seal-info", "FILE", "the fields of the seal (DER) in FILE", runSealInfo},

@@ -22,7 +22,7 @@ void usage() {
   }
   std::fprintf(stderr,
                "exit status: 0 success, 1 provider error, 2 usage or input error, "
-               "3 provider not loadable\n");
+               "3 the provider or another library the command needs does not load\n");
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include <QJsonDocument>
 
 #include <cstdio>
+#include <cstring>
 
 #include "reader.h"
+#include "service_probe.h"
 
 namespace reader {
 
@@ -10,6 +12,16 @@ namespace {
 void printLine(FILE* to, const QString& text) {
   const QByteArray bytes = text.toUtf8();
   std::fprintf(to, "%s\n", bytes.constData());
+}
+
+// The provider calls that ask the local signing service.
+constexpr const char* kServiceCalls[] = {"OES_GetSealList", "OES_GetSeal", "OES_GetSealImage",
+                                         "OES_Sign"};
+
+bool needsService(const char* call) {
+  for (const char* name : kServiceCalls)
+    if (std::strcmp(call, name) == 0) return true;
+  return false;
 }
 }  // namespace
 
@@ -42,6 +54,13 @@ void Output::error(const QString& message) {
     printLine(stderr, "oes-reader: " + message);
 }
 
+void Output::cause(const QString& text) {
+  if (json_)
+    object_["cause"] = text;
+  else
+    printLine(stderr, "oes-reader: cause: " + text);
+}
+
 void Output::finish(const QString& command) {
   if (!json_) return;
   object_["command"] = command;
@@ -59,6 +78,11 @@ QString hexText(const Bytes& bytes) {
   return text;
 }
 
+QString codeText(unsigned long code) {
+  return "0x" +
+         QString("%1").arg(qulonglong(code), code > 0xFFFF ? 8 : 0, 16, QChar('0')).toUpper();
+}
+
 int Context::providerFailure(const char* call, int code) {
   out.result(code);
   QString message = QString("%1 returned %2").arg(call).arg(code);
@@ -71,6 +95,12 @@ int Context::providerFailure(const char* call, int code) {
       message += ": " + utf8Text(text);
   }
   out.error(message);
+  if (needsService(call))
+    if (const auto silence = serviceSilence())
+      out.cause(QString("the signing service on %1:%2 did not answer: %3")
+                    .arg(kServiceAddress)
+                    .arg(kServicePort)
+                    .arg(*silence));
   return kProviderError;
 }
 

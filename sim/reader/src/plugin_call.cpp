@@ -26,7 +26,8 @@ QByteArray answerText(const std::vector<char>& buffer) {
   return QByteArray(buffer.data(), int(strnlen(buffer.data(), buffer.size())));
 }
 
-int printSealList(Context& ctx, const QByteArray& answer, const QString& noList) {
+int printSealList(Context& ctx, const QByteArray& answer, const QString& noList, int* count) {
+  if (count) *count = 0;
   if (answer.startsWith("ERROR:")) {
     ctx.out.error(QString::fromUtf8(answer));
     return kProviderError;
@@ -48,6 +49,7 @@ int printSealList(Context& ctx, const QByteArray& answer, const QString& noList)
     }
   }
   ctx.out.field("count", qint64(seals.size()));
+  if (count) *count = int(seals.size());
   return kSuccess;
 }
 

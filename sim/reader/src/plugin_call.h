@@ -37,7 +37,9 @@ QByteArray answerText(const std::vector<char>& buffer);
 
 // Prints a seal-list answer (one line per seal, or the array with --json)
 // and returns the exit status; an "ERROR:" answer or one that is not a JSON
-// array is a failure, reported with noList for the latter.
-int printSealList(Context& ctx, const QByteArray& answer, const QString& noList);
+// array is a failure, reported with noList for the latter. *count receives
+// the number of seals printed.
+int printSealList(Context& ctx, const QByteArray& answer, const QString& noList,
+                  int* count = nullptr);
 
 }  // namespace reader

@@ -19,7 +19,7 @@ enum Exit : int {
   kSuccess = 0,
   kProviderError = 1,  // an OES_* call returned a non-zero code
   kUsage = 2,          // wrong command line or unreadable input
-  kNoProvider = 3,     // the provider does not load or lacks a function
+  kNoProvider = 3,     // the provider, or another library the command needs, does not load
 };
 
 // What a command prints. Readable mode prints "key: value" lines as they
@@ -34,6 +34,9 @@ class Output {
   void field(const QString& key, const QJsonArray& items);
   // A failure: the message goes to stderr (readable) or "error" (JSON).
   void error(const QString& message);
+  // Why a failure or an empty result came about, as far as the reader can
+  // tell: "cause" (JSON), or a line "cause: ..." on stderr (readable).
+  void cause(const QString& text);
   // The result code of the provider call that decided the outcome.
   void result(int code) { object_["result"] = code; }
   void finish(const QString& command);
@@ -55,7 +58,9 @@ struct Context {
     if (!fn) out.error(QString("the provider has no %1").arg(name));
     return fn;
   }
-  // Reports a non-zero provider code with the provider's own message text.
+  // Reports a non-zero provider code with the provider's own message text;
+  // after a call that needs the local signing service, a service that does
+  // not take connections is named as the cause.
   int providerFailure(const char* call, int code);
 };
 
@@ -78,6 +83,9 @@ bool measureAndCopy(Call call, Bytes* out, int* code) {
 }
 
 QString hexText(const Bytes& bytes);
+// A result code as the guide writes it: "0x" and upper-case digits, eight
+// of them above 0xFFFF (0x1013, 0x0A000024).
+QString codeText(unsigned long code);
 inline QString utf8Text(const Bytes& bytes) {
   return QString::fromUtf8(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()));
 }
