@@ -30,6 +30,13 @@ QString shown(const std::string& path) {
   return QString::fromLocal8Bit(path.c_str());
 }
 
+// Why a library did not load: a missing file is told as such (the loader's
+// message would name the last of the variants it tried).
+QString loadProblem(const std::string& path, const varo::LoadedLibrary& library) {
+  if (!QFileInfo::exists(shown(path))) return shown(path) + " is missing";
+  return shown(path) + " does not load: " + QString::fromStdString(library.errorString());
+}
+
 QString textOf(VaroDeviceBase& driver, int code) {
   std::vector<char> text(kTextCapacity, 0);
   driver.GetErrorMsg(code, text.data());
@@ -41,9 +48,7 @@ QString textOf(VaroDeviceBase& driver, int code) {
 QString keyLibraryProblem() {
   const std::string path = std::string(varo::kInstallRoot) + varo::kVendorKeyLibraryPath;
   varo::LoadedLibrary library(path);
-  if (!library.isLoaded())
-    return "the key library " + shown(path) +
-           " does not load: " + QString::fromStdString(library.errorString());
+  if (!library.isLoaded()) return "the key library " + loadProblem(path, library);
   return "the key library " + shown(path) + " lacks an SKF function the driver needs";
 }
 
@@ -51,8 +56,7 @@ EmptyListCause askDriver(const std::string& path) {
   const QString name = QFileInfo(shown(path)).fileName();
   varo::LoadedLibrary library(path);
   if (!library.isLoaded())
-    return {EmptyList::LibraryFailed, "the driver " + shown(path) + " does not load: " +
-                                          QString::fromStdString(library.errorString())};
+    return {EmptyList::LibraryFailed, "the driver " + loadProblem(path, library)};
   varo::PluginObject<VaroDeviceBase> driver(library);
   if (!driver) return {EmptyList::LibraryFailed, "the driver " + shown(path) + " makes no object"};
   // The measuring call: the list's size only, nothing written.
@@ -90,9 +94,8 @@ std::optional<QString> driverText(unsigned long code, QString* why) {
   varo::LoadedLibrary library(path);
   varo::PluginObject<VaroDeviceBase> driver(library);
   if (!driver) {
-    *why = "cannot use the driver " + shown(path) + ": " +
-           (library.isLoaded() ? QString("it makes no object")
-                               : QString::fromStdString(library.errorString()));
+    *why = library.isLoaded() ? "the driver " + shown(path) + " makes no object"
+                              : "the driver " + loadProblem(path, library);
     return std::nullopt;
   }
   // The driver's codes are ints; a larger number is none of them.
