@@ -29,7 +29,7 @@ enum class EmptyList {
 
 struct EmptyListCause {
   EmptyList kind = EmptyList::NoKey;
-  QString text;  // each driver's part, "; " between them
+  QString text;  // what each driver says, "; " between them
 };
 
 // Every driver of the installed driver directory, as the offline seal-list
