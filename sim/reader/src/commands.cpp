@@ -8,8 +8,8 @@ namespace {
 const Command kCommands[] = {
     {"info", "", "provider name, company, version and extension", runInfo},
     {"digest", "FILE", "SM3 digest of a file through the provider", runDigest},
-    {"error", "[--driver | --skf] CODE",
-     "message text of a result code: the provider's, the key driver's or GM/T 0016's", runError},
+    {"error", "[--driver | --skf] CODE", "text of a provider, key driver or GM/T 0016 code",
+     runError},
     {"seals", "", "the seal list from the local signing service", runSeals},
     {"seal", "ID [OUT]", "a seal's DER, fetched through the provider, into OUT (ID.der)", runSeal},
     {"seal-info", "FILE", "the fields of the seal (DER) in FILE", runSealInfo},
