@@ -211,8 +211,6 @@ TEST_F(SoftKeyTest, DeviceLockRandomAndUnsupportedFunctions) {
   for (const char* name : {"SKF_WaitForDevEvent",
                            "SKF_CancelWaitForDevEvent",
                            "SKF_Transmit",
-                           "SKF_ChangeDevAuthKey",
-                           "SKF_DevAuth",
                            "SKF_CreateApplication",
                            "SKF_DeleteApplication",
                            "SKF_CreateContainer",
@@ -238,15 +236,6 @@ TEST_F(SoftKeyTest, DeviceLockRandomAndUnsupportedFunctions) {
                            "SKF_GenerateAgreementDataAndKeyWithECC",
                            "SKF_GenerateKeyWithECC",
                            "SKF_ImportSessionKey",
-                           "SKF_SetSymmKey",
-                           "SKF_EncryptInit",
-                           "SKF_Encrypt",
-                           "SKF_EncryptUpdate",
-                           "SKF_EncryptFinal",
-                           "SKF_DecryptInit",
-                           "SKF_Decrypt",
-                           "SKF_DecryptUpdate",
-                           "SKF_DecryptFinal",
                            "SKF_DigestInit",
                            "SKF_Digest",
                            "SKF_DigestUpdate",
@@ -254,8 +243,7 @@ TEST_F(SoftKeyTest, DeviceLockRandomAndUnsupportedFunctions) {
                            "SKF_MacInit",
                            "SKF_Mac",
                            "SKF_MacUpdate",
-                           "SKF_MacFinal",
-                           "SKF_CloseHandle"}) {
+                           "SKF_MacFinal"}) {
     auto fn = lib_->resolve<NoArgs>(name);
     ASSERT_NE(fn, nullptr) << name;
     EXPECT_EQ(fn(), skf::SAR_NOTSUPPORTYETERR) << name;
