@@ -101,7 +101,8 @@ TEST_F(SoftKeyTest, DeviceInfoCarriesTheSerialInItsPackedField) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(raw) + 162, 32), c.expectedField);
     EXPECT_EQ(raw[sizeof(skf::DEVINFO)], 0xAB) << "nothing written past the 294 bytes";
     // SM2 signing and encryption (GM/T 0006 identifiers) beside the family.
-    EXPECT_EQ(reinterpret_cast<skf::DEVINFO*>(raw)->AlgAsymCap, 0x00020B00u);
+    const ULONG asymmetric = reinterpret_cast<skf::DEVINFO*>(raw)->AlgAsymCap;
+    EXPECT_EQ(asymmetric, 0x00020B00u);
     api_.SKF_DisConnectDev(dev);
   }
 }
