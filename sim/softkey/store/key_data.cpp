@@ -145,7 +145,7 @@ bool fromJson(const QJsonObject& obj, KeyData* key) {
   k.device.fwMajor = uint8_t(fw.at(0).toInt(1));
   k.device.fwMinor = uint8_t(fw.at(1).toInt(0));
   k.device.totalSpace = u32(dev["totalSpace"], k.device.totalSpace);
-  k.device.authKey = authKey(dev["authKey"]);
+  k.device.authKey = authKey(dev.value("authKey"));
   for (const QJsonValue& av : obj["applications"].toArray()) {
     QJsonObject ao = av.toObject();
     Application a;

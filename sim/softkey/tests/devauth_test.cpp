@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <QFile>
+
 #include "softkey_fixture.h"
 
 namespace softkey_test {
@@ -124,6 +126,12 @@ TEST_F(SessionKeyTest, SessionKeysEncryptAsSm4AndRefuseBadCalls) {
 
 TEST_F(SessionKeyTest, ClientAuthenticatesTheDeviceWithItsStoredKey) {
   makeKey("K1", false);
+  // A manifest written before keys had an authentication key has the default.
+  QFile manifest(QString::fromStdString(store_ + "/K1/key.json"));
+  ASSERT_TRUE(manifest.open(QIODevice::ReadWrite));
+  QByteArray json = manifest.readAll().replace("\"authKey\"", "\"oldField\"");
+  ASSERT_TRUE(manifest.resize(0) && manifest.write(json) == json.size());
+  manifest.close();
   skf::DEVHANDLE dev = connect("K1");
   Bytes newKey = bytesOf("abcdefghABCDEFGH");
   EXPECT_EQ(ext_.ChangeDevAuthKey(dev, newKey.data(), 16), skf::SAR_USER_NOT_LOGGED_IN);
