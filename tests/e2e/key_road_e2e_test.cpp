@@ -45,6 +45,17 @@ class SigningRoad : public KeyRoad {
                    qs(path(signature))});
   }
   QString listed() const { return reader({"--json", "seals"}).json().value("list").toString(); }
+  // fn run as a process whose software key finds no store: without
+  // VARO_SOFTKEY_DIR, the store beside the installed library, with no key
+  // of this test.
+  template <class Fn>
+  auto withoutStore(Fn fn) const {
+    unsetenv("VARO_SOFTKEY_DIR");
+    EXPECT_FALSE(fileExists(varo::softkey::SoftKeyStore::defaultDirectory() + "/" + kDevice));
+    auto result = fn();
+    setenv("VARO_SOFTKEY_DIR", keys_.directory().c_str(), 1);
+    return result;
+  }
 
   std::string converted_, indexed_;
 };
@@ -108,6 +119,30 @@ TEST_F(SigningRoad, EachOutcomeOfASigningReachesTheReader) {
     }
     ASSERT_TRUE(keys_->setPin(kDevice, kPin).ok());  // a full tries counter again
   }
+}
+
+// A reader whose software key finds no store meets no key: the signing
+// module cannot connect the key named in the seal id (6, not the PIN failure
+// 9) and no try is spent; the provider reports it as 4396.
+TEST_F(SigningRoad, AReaderWithoutTheKeyStoreFindsNoKeyNotAWrongPin) {
+  using SignDataFn = int (*)(char*, char*, unsigned char*, int, unsigned char*, int, unsigned char*,
+                             unsigned int*);
+  varo::LoadedLibrary module(std::string(varo::kInstallRoot) + "/VaroSupport/libTokenSign_LM.so");
+  const auto signData = module.resolve<SignDataFn>("SignData");
+  ASSERT_NE(signData, nullptr) << module.errorString();
+  std::string cert = varo::testing::readFile(path(std::string(kDevice) + ".cert.der"));
+  std::string device = kDevice, pin = kPin;
+  unsigned char digest[32] = {7}, value[64] = {};
+  unsigned int length = sizeof value;
+  const uint32_t tries = triesLeft();
+  EXPECT_EQ(withoutStore([&] {
+              return signData(device.data(), pin.data(), digest, sizeof digest,
+                              reinterpret_cast<unsigned char*>(cert.data()), int(cert.size()),
+                              value, &length);
+            }),
+            6);
+  EXPECT_EQ(withoutStore([&] { return sign(sealId(indexed_), "contract.sig").result(); }), 4396);
+  EXPECT_EQ(triesLeft(), tries);
 }
 
 TEST_F(SigningRoad, WithoutTheServiceListingFailsAndVerifyingIsOffline) {

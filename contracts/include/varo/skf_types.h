@@ -59,12 +59,39 @@ struct FILEATTRIBUTE {
   ULONG ReadRights;
   ULONG WriteRights;
 };
+
+inline constexpr int kMaxIvLen = 32;
+
+// Parameters of a block cipher operation (SKF_EncryptInit, SKF_DecryptInit),
+// passed by value.
+struct BLOCKCIPHERPARAM {
+  BYTE IV[kMaxIvLen];
+  ULONG IVLen;
+  ULONG PaddingType;  // 0 none, 1 PKCS#5
+  ULONG FeedBitLen;   // feedback bits of CFB and OFB
+};
 #pragma pack(pop)
 
 static_assert(sizeof(DEVINFO) == 294, "DEVINFO is packed to 294 bytes");
 static_assert(offsetof(DEVINFO, SerialNumber) == 162, "SerialNumber at offset 162");
 static_assert(sizeof(ECCPUBLICKEYBLOB) == 132, "ECCPUBLICKEYBLOB is 132 bytes");
 static_assert(sizeof(ECCSIGNATUREBLOB) == 128, "ECCSIGNATUREBLOB is 128 bytes");
+static_assert(sizeof(BLOCKCIPHERPARAM) == 44, "BLOCKCIPHERPARAM is 44 bytes");
+
+// Algorithm identifiers (GM/T 0006): symmetric modes, asymmetric algorithms
+// (the SM2 family and its signature, key exchange and encryption schemes) and
+// digests.
+inline constexpr ULONG SGD_SM4_ECB = 0x00000401;
+inline constexpr ULONG SGD_SM4_CBC = 0x00000402;
+inline constexpr ULONG SGD_SM2 = 0x00020100;
+inline constexpr ULONG SGD_SM2_1 = 0x00020200;
+inline constexpr ULONG SGD_SM2_2 = 0x00020400;
+inline constexpr ULONG SGD_SM2_3 = 0x00020800;
+inline constexpr ULONG SGD_SM3 = 0x00000001;
+
+// Padding types of BLOCKCIPHERPARAM.
+inline constexpr ULONG NO_PADDING = 0;
+inline constexpr ULONG PKCS5_PADDING = 1;
 
 // PIN types.
 inline constexpr ULONG ADMIN_TYPE = 0;

@@ -76,30 +76,39 @@ Application* findApp(KeyData& key, const std::string& app) {
   return key.findApp(app);
 }
 
-// Runs fn on the key's application under the exclusive lock and saves the
-// manifest when fn succeeds.
+// Runs fn on the key under its lock (exclusive when it changes the key) and,
+// for a change, saves the manifest when fn succeeds.
+template <class Fn>
+AdminResult withKey(const std::string& store, const std::string& device, bool change, Fn fn) {
+  if (AdminResult r = checkDevice(device); !r) return r;
+  KeySession s(keyDirectory(store, device), change);
+  if (AdminResult r = openStatus(s, device); !r) return r;
+  AdminResult r = fn(s);
+  if (change && r && !s.save()) return fail("cannot write the key \"" + device + "\"");
+  return r;
+}
+
+// withKey on one application of the key.
+template <class Fn>
+AdminResult withApp(const std::string& store, const std::string& device, const std::string& app,
+                    bool change, Fn fn) {
+  return withKey(store, device, change, [&](KeySession& s) {
+    Application* a = findApp(s.data(), app);
+    if (!a) return fail("no application \"" + app + "\" on the key \"" + device + "\"");
+    return fn(s, *a);
+  });
+}
+
 template <class Fn>
 AdminResult editApp(const std::string& store, const std::string& device, const std::string& app,
                     Fn fn) {
-  if (AdminResult r = checkDevice(device); !r) return r;
-  KeySession s(keyDirectory(store, device), true);
-  if (AdminResult r = openStatus(s, device); !r) return r;
-  Application* a = findApp(s.data(), app);
-  if (!a) return fail("no application \"" + app + "\" on the key \"" + device + "\"");
-  AdminResult r = fn(s, *a);
-  if (r && !s.save()) return fail("cannot write the key \"" + device + "\"");
-  return r;
+  return withApp(store, device, app, true, fn);
 }
 
 template <class Fn>
 AdminResult readApp(const std::string& store, const std::string& device, const std::string& app,
                     Fn fn) {
-  if (AdminResult r = checkDevice(device); !r) return r;
-  KeySession s(keyDirectory(store, device), false);
-  if (AdminResult r = openStatus(s, device); !r) return r;
-  Application* a = findApp(s.data(), app);
-  if (!a) return fail("no application \"" + app + "\" on the key \"" + device + "\"");
-  return fn(s, *a);
+  return withApp(store, device, app, false, fn);
 }
 
 AdminResult moveKey(const std::string& fromDir, const std::string& toDir, const std::string& device,
@@ -142,6 +151,11 @@ AdminResult SoftKeyStore::createKey(const std::string& device, const KeySetup& s
   KeyData key;
   key.device.serial = setup.serial.empty() ? randomHex(8) : setup.serial;
   key.device.label = setup.label.empty() ? device.substr(0, kMaxLabelLen) : setup.label;
+  if (!setup.devAuthKey.empty()) {
+    if (setup.devAuthKey.size() != kDevAuthKeyLen)
+      return fail("a device authentication key has 16 bytes");
+    key.device.authKey = asString(setup.devAuthKey);
+  }
   Application app;
   app.name = setup.application;
   app.userPin = makePin(setup.userPin, setup.maxRetries);
@@ -168,7 +182,12 @@ std::vector<KeySummary> SoftKeyStore::listKeys() const {
     std::string base = attached ? dir_ : detachedDirectory(dir_);
     for (const auto& name : listKeyNames(base)) {
       KeySession s(keyDirectory(base, name), false);
-      keys.push_back({name, s.ok() ? s.data().device.serial : std::string(), attached});
+      KeySummary key{name, s.ok() ? s.data().device.serial : std::string(), attached, {}};
+      if (s.ok())
+        for (const Application& a : s.data().apps)
+          key.pins.push_back({a.name, a.userPin.retries, a.userPin.maxRetries, a.adminPin.retries,
+                              a.adminPin.maxRetries});
+      keys.push_back(std::move(key));
     }
   }
   return keys;
@@ -186,6 +205,23 @@ AdminResult SoftKeyStore::setSerial(const std::string& device, const std::string
   if (serial.size() > kMaxSerialLen) return fail("a serial number has at most 32 bytes");
   return editApp(dir_, device, "", [&](KeySession& s, Application&) {
     s.data().device.serial = serial;
+    return kOk;
+  });
+}
+
+AdminResult SoftKeyStore::setDevAuthKey(const std::string& device, const Bytes& key) {
+  if (key.size() != kDevAuthKeyLen) return fail("a device authentication key has 16 bytes");
+  return withKey(dir_, device, true, [&](KeySession& s) {
+    s.data().device.authKey = asString(key);
+    return kOk;
+  });
+}
+
+AdminResult SoftKeyStore::devAuthKey(const std::string& device, Bytes* out) const {
+  return withKey(dir_, device, false, [&](KeySession& s) {
+    if (s.data().device.authKey.size() != kDevAuthKeyLen)
+      return fail("the key \"" + device + "\" holds no valid device authentication key");
+    *out = asBytes(s.data().device.authKey);
     return kOk;
   });
 }

@@ -1,4 +1,5 @@
 // softkey: provisions software keys in a key store.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "convert_key.h"
+#include "key_data.h"
 #include "meter.h"
 #include "varo/key_write_codes.h"
 #include "varo/softkey_admin.h"
@@ -27,9 +29,12 @@ the installed key library. One subdirectory is one attached key.
 
 Keys
   create NAME [--serial S] [--label L] [--app A] [--pin P] [--admin-pin P] [--retries N]
+              [--auth-key KEY]
                               new key with one application (default "SealApp",
-                              user PIN 12345678, admin PIN 88888888, 6 tries)
-  list                        keys with serial number and state
+                              user PIN 12345678, admin PIN 88888888, 6 tries,
+                              device authentication key "1234567812345678")
+  list                        keys with serial number, state and, per
+                              application, the user and admin PIN tries left
   remove NAME                 delete a key (attached or detached)
   detach NAME | attach NAME   unplug a key / plug it in again
   set-serial NAME SERIAL      serial number (at most 32 characters)
@@ -38,6 +43,9 @@ Keys
   set-tries NAME N [--admin] [--app A]
                               set the tries left (0 locks the PIN)
   add-app NAME APP [--pin P] [--admin-pin P]
+  auth-key NAME               show the device authentication key (hex, and
+                              as text when it is printable)
+  set-auth-key NAME KEY       set it: KEY is 16 characters or 32 hex digits
 
 Containers
   add-container NAME CONTAINER [--subject DN] [--ca-key FILE --ca-cert FILE]
@@ -98,8 +106,8 @@ struct Args {
   std::set<std::string> flags;
 };
 
-const std::set<std::string> kFlags = {"--admin", "--exit", "--help", "-h",
-                                      "--typical", "--off", "--clear"};
+const std::set<std::string> kFlags = {"--admin",   "--exit", "--help", "-h",
+                                      "--typical", "--off",  "--clear"};
 
 bool parseArgs(int argc, char** argv, Args* out, std::string* error) {
   for (int i = 1; i < argc; ++i) {
@@ -169,6 +177,8 @@ class Cli {
     if (cmd == "add-app" && n(3))
       return report(s_.addApplication(p[1], p[2], opt(a_, "--pin", varo::softkey::kDefaultUserPin),
                                       opt(a_, "--admin-pin", varo::softkey::kDefaultAdminPin)));
+    if (cmd == "auth-key" && n(2)) return showAuthKey();
+    if (cmd == "set-auth-key" && n(3)) return setAuthKey();
     if (cmd == "add-container" && n(3)) return addContainer();
     if (cmd == "import-container" && n(3)) return importContainer();
     if (cmd == "cert" && n(4)) return cert();
@@ -221,14 +231,67 @@ class Cli {
     unsigned long long retries;
     if (!numberOpt("--retries", 15, &retries, setup.maxRetries)) return usage("bad --retries");
     setup.maxRetries = uint32_t(retries);
+    if (a_.options.count("--auth-key") && !authKeyBytes(opt(a_, "--auth-key"), &setup.devAuthKey))
+      return usage(kAuthKeyForm);
     return report(s_.createKey(a_.positional[1], setup));
   }
 
+  // One line per key: name, serial, state and the PIN tries left of each
+  // application, tab-separated.
   int list() {
-    for (const auto& k : s_.listKeys())
-      std::cout << k.name << "\t" << k.serial << "\t" << (k.attached ? "attached" : "detached")
-                << "\n";
+    for (const auto& k : s_.listKeys()) {
+      std::cout << k.name << "\t" << k.serial << "\t" << (k.attached ? "attached" : "detached");
+      for (const auto& p : k.pins)
+        std::cout << "\t" << p.application << ": user PIN " << p.userLeft << " of " << p.userMax
+                  << " tries left, admin PIN " << p.adminLeft << " of " << p.adminMax
+                  << " tries left";
+      std::cout << "\n";
+    }
     return 0;
+  }
+
+  static constexpr const char* kAuthKeyForm =
+      "a device authentication key is 16 characters or 32 hex digits";
+
+  // KEY of the command line: 16 characters are the key's bytes, 32 hex
+  // digits spell them.
+  static bool authKeyBytes(const std::string& text, Bytes* out) {
+    if (text.size() == varo::softkey::kDevAuthKeyLen) {
+      out->assign(text.begin(), text.end());
+      return true;
+    }
+    if (text.size() != 2 * varo::softkey::kDevAuthKeyLen) return false;
+    Bytes key;
+    for (size_t i = 0; i < text.size(); i += 2) {
+      unsigned long long byte;
+      if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
+          !number("0x" + text.substr(i, 2), 0xFF, &byte))
+        return false;
+      key.push_back(uint8_t(byte));
+    }
+    *out = std::move(key);
+    return true;
+  }
+
+  int showAuthKey() {
+    Bytes key;
+    AdminResult r = s_.devAuthKey(a_.positional[1], &key);
+    if (!r) return report(r);
+    static const char* digits = "0123456789abcdef";
+    bool printable = true;
+    for (uint8_t c : key) {
+      std::cout << digits[c >> 4] << digits[c & 15];
+      printable = printable && c >= 0x20 && c < 0x7F;
+    }
+    if (printable) std::cout << " (text \"" << std::string(key.begin(), key.end()) << "\")";
+    std::cout << "\n";
+    return 0;
+  }
+
+  int setAuthKey() {
+    Bytes key;
+    if (!authKeyBytes(a_.positional[2], &key)) return usage(kAuthKeyForm);
+    return report(s_.setDevAuthKey(a_.positional[1], key));
   }
 
   varo::softkey::PinKind kind() const {

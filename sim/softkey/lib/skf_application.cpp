@@ -63,8 +63,8 @@ SKF_EXPORT ULONG SKF_OpenApplication(DEVHANDLE hDev, skf::LPSTR szAppName, HAPPL
   if (!key.ok()) return keyStatusCode(key.status());
   if (!key.data().findApp(name)) return skf::SAR_APPLICATION_NOT_EXISTS;
   HandleEntry app{
-      HandleKind::Application,    e.store, e.device, name, {}, reinterpret_cast<uintptr_t>(hDev),
-      std::make_shared<Session>()};
+      HandleKind::Application,     e.store, e.device, name, {}, reinterpret_cast<uintptr_t>(hDev),
+      std::make_shared<Session>(), nullptr, nullptr};
   *phApp = HandleTable::instance().add(std::move(app));
   return skf::SAR_OK;
 }

@@ -54,6 +54,12 @@ ULONG keyStatusCode(KeyStatus status) {
   return skf::SAR_FAIL;
 }
 
+ULONG attachedCode(const HandleEntry& entry) {
+  return fileExists(keyDirectory(entry.store, entry.device) + "/" + kManifestName)
+             ? skf::SAR_OK
+             : skf::SAR_DEVICE_REMOVED;
+}
+
 ULONG putNameList(const std::vector<std::string>& names, char* buffer, ULONG* size) {
   if (!size) return skf::SAR_INVALIDPARAMERR;
   std::string list;

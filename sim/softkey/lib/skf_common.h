@@ -35,6 +35,10 @@ bool lookupHandle(void* h, HandleKind kind, HandleEntry* out);
 // The result code for a key that could not be opened.
 ULONG keyStatusCode(KeyStatus status);
 
+// SAR_OK while the handle's key is attached, else SAR_DEVICE_REMOVED; for the
+// calls that need nothing of the key's manifest.
+ULONG attachedCode(const HandleEntry& entry);
+
 // Name list: every name followed by a zero byte, then one more zero byte.
 ULONG putNameList(const std::vector<std::string>& names, char* buffer, ULONG* size);
 

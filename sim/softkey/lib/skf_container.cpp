@@ -88,8 +88,8 @@ SKF_EXPORT ULONG SKF_OpenContainer(HAPPLICATION hApp, skf::LPSTR szContainerName
   // The container shares the application's login state (not a copy of it).
   auto session = HandleTable::instance().find(hApp, HandleKind::Application);
   if (!session) return skf::SAR_INVALIDHANDLEERR;
-  HandleEntry c{HandleKind::Container, e.store,         e.device, e.app, name,
-                e.deviceHandle,        session->session};
+  HandleEntry c{HandleKind::Container, e.store,          e.device, e.app,  name,
+                e.deviceHandle,        session->session, nullptr,  nullptr};
   *phContainer = HandleTable::instance().add(std::move(c));
   return skf::SAR_OK;
 }

@@ -1,4 +1,5 @@
-// Cryptographic services: SM2 signing of a digest and random numbers.
+// Cryptographic services: SM2 signing of a digest and random numbers (the
+// last random of a device handle is its device authentication challenge).
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -72,5 +73,8 @@ SKF_EXPORT ULONG SKF_GenRandom(skf::DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRand
   if (!pbRandom && ulRandomLen > 0) return skf::SAR_INVALIDPARAMERR;
   if (ulRandomLen > (1u << 20)) return skf::SAR_INDATALENERR;
   if (ulRandomLen == 0) return skf::SAR_OK;
-  return RAND_bytes(pbRandom, int(ulRandomLen)) == 1 ? skf::SAR_OK : skf::SAR_GENRANDERR;
+  if (RAND_bytes(pbRandom, int(ulRandomLen)) != 1) return skf::SAR_GENRANDERR;
+  // The device authentication answers the random handed out last.
+  e.security->remember(pbRandom, ulRandomLen);
+  return skf::SAR_OK;
 }

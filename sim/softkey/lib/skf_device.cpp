@@ -59,7 +59,15 @@ SKF_EXPORT ULONG SKF_ConnectDev(skf::LPSTR szName, DEVHANDLE* phDev) {
   if (!isValidDeviceName(name)) return skf::SAR_INVALIDPARAMERR;
   KeySession key(keyDirectory(store, name), false);
   if (!key.ok()) return keyStatusCode(key.status());
-  HandleEntry e{HandleKind::Device, store, name, {}, {}, 0, nullptr};
+  HandleEntry e{HandleKind::Device,
+                store,
+                name,
+                {},
+                {},
+                0,
+                nullptr,
+                std::make_shared<DeviceSecurity>(),
+                nullptr};
   *phDev = HandleTable::instance().add(std::move(e));
   return skf::SAR_OK;
 }
@@ -102,10 +110,11 @@ SKF_EXPORT ULONG SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO* pDevInfo) {
   copyField(info.SerialNumber, sizeof info.SerialNumber, d.serial);
   info.HWVersion = {d.hwMajor, d.hwMinor};
   info.FirmwareVersion = {d.fwMajor, d.fwMinor};
-  info.AlgSymCap = 0x00000401 | 0x00000402;  // SM4 ECB and CBC
-  info.AlgAsymCap = 0x00020100;              // SM2 signatures
-  info.AlgHashCap = 0x00000001;              // SM3
-  info.DevAuthAlgId = 0x00000401;
+  info.AlgSymCap = skf::SGD_SM4_ECB | skf::SGD_SM4_CBC;
+  // The SM2 family, its signature and its encryption scheme.
+  info.AlgAsymCap = skf::SGD_SM2 | skf::SGD_SM2_1 | skf::SGD_SM2_3;
+  info.AlgHashCap = skf::SGD_SM3;
+  info.DevAuthAlgId = skf::SGD_SM4_ECB;
   info.TotalSpace = d.totalSpace;
   uint64_t used = key.data().usedSpace();
   info.FreeSpace = used >= d.totalSpace ? 0 : ULONG(d.totalSpace - used);

@@ -6,6 +6,8 @@
 #include <QJsonValue>
 #include <QString>
 
+#include <cctype>
+
 namespace varo::softkey {
 
 namespace {
@@ -24,6 +26,20 @@ QString bytes(const std::string& s) {
 }
 std::string bytes(const QJsonValue& v) {
   return QByteArray::fromBase64(v.toString().toLatin1()).toStdString();
+}
+
+// The device authentication key as hex digits; a value that is not exactly
+// one key in hex reads as no key.
+QString authKeyText(const std::string& key) {
+  return QString::fromLatin1(QByteArray(key.data(), int(key.size())).toHex());
+}
+std::string authKey(const QJsonValue& v) {
+  if (v.isUndefined()) return kDefaultDevAuthKey;  // a manifest of an older version
+  const QByteArray hex = v.toString().toLatin1();
+  if (hex.size() != int(2 * kDevAuthKeyLen)) return {};
+  for (char c : hex)
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
+  return QByteArray::fromHex(hex).toStdString();
 }
 
 uint32_t u32(const QJsonValue& v, uint32_t fallback) {
@@ -85,7 +101,8 @@ QJsonObject toJson(const KeyData& key) {
                   {"issuer", text(d.issuer)},
                   {"hwVersion", QJsonArray{d.hwMajor, d.hwMinor}},
                   {"fwVersion", QJsonArray{d.fwMajor, d.fwMinor}},
-                  {"totalSpace", double(d.totalSpace)}};
+                  {"totalSpace", double(d.totalSpace)},
+                  {"authKey", authKeyText(d.authKey)}};
   QJsonArray apps;
   for (const auto& a : key.apps) {
     QJsonArray files, containers;
@@ -128,6 +145,7 @@ bool fromJson(const QJsonObject& obj, KeyData* key) {
   k.device.fwMajor = uint8_t(fw.at(0).toInt(1));
   k.device.fwMinor = uint8_t(fw.at(1).toInt(0));
   k.device.totalSpace = u32(dev["totalSpace"], k.device.totalSpace);
+  k.device.authKey = authKey(dev.value("authKey"));
   for (const QJsonValue& av : obj["applications"].toArray()) {
     QJsonObject ao = av.toObject();
     Application a;

@@ -48,6 +48,11 @@ struct Application {
   ContainerEntry* findContainer(const std::string& n);
 };
 
+// The device authentication key of a new key: the ASCII text
+// "1234567812345678", the default that SKF clients commonly assume.
+inline constexpr const char* kDefaultDevAuthKey = "1234567812345678";
+inline constexpr size_t kDevAuthKeyLen = 16;  // an SM4 key
+
 struct DeviceInfo {
   std::string label;
   std::string serial;
@@ -55,6 +60,9 @@ struct DeviceInfo {
   std::string issuer = "Varo software key";
   uint8_t hwMajor = 1, hwMinor = 0, fwMajor = 1, fwMinor = 0;
   uint32_t totalSpace = 8u << 20;  // bytes available to files
+  // The SM4 key of SKF_DevAuth, kDevAuthKeyLen bytes; empty when the manifest
+  // holds no valid key (device authentication then always fails).
+  std::string authKey = kDefaultDevAuthKey;
 };
 
 struct KeyData {

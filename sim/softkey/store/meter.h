@@ -22,7 +22,8 @@ namespace varo::softkey {
 inline constexpr const char* kMeterFileName = "meter";
 
 // The key functions that are counted one by one (every implemented one).
-inline constexpr std::array<std::string_view, 30> kMeteredFunctions = {
+// The order is the layout of the meter file: new names go at the end.
+inline constexpr std::array<std::string_view, 42> kMeteredFunctions = {
     "SKF_EnumDev",         "SKF_ConnectDev",       "SKF_DisConnectDev",     "SKF_GetDevState",
     "SKF_GetDevInfo",      "SKF_SetLabel",         "SKF_LockDev",           "SKF_UnlockDev",
     "SKF_EnumApplication", "SKF_OpenApplication",  "SKF_CloseApplication",  "SKF_VerifyPIN",
@@ -30,7 +31,10 @@ inline constexpr std::array<std::string_view, 30> kMeteredFunctions = {
     "SKF_EnumFiles",       "SKF_CreateFile",       "SKF_DeleteFile",        "SKF_GetFileInfo",
     "SKF_ReadFile",        "SKF_WriteFile",        "SKF_EnumContainer",     "SKF_OpenContainer",
     "SKF_CloseContainer",  "SKF_GetContainerType", "SKF_ExportCertificate", "SKF_ExportPublicKey",
-    "SKF_ECCSignData",     "SKF_GenRandom"};
+    "SKF_ECCSignData",     "SKF_GenRandom",        "SKF_DevAuth",           "SKF_ChangeDevAuthKey",
+    "SKF_SetSymmKey",      "SKF_EncryptInit",      "SKF_Encrypt",           "SKF_EncryptUpdate",
+    "SKF_EncryptFinal",    "SKF_DecryptInit",      "SKF_Decrypt",           "SKF_DecryptUpdate",
+    "SKF_DecryptFinal",    "SKF_CloseHandle"};
 
 // Milliseconds slept per call and per KiB that a call moves.
 struct LatencyModel {

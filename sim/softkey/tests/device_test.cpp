@@ -100,6 +100,9 @@ TEST_F(SoftKeyTest, DeviceInfoCarriesTheSerialInItsPackedField) {
     ASSERT_EQ(api_.SKF_GetDevInfo(dev, reinterpret_cast<skf::DEVINFO*>(raw)), SAR_OK);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(raw) + 162, 32), c.expectedField);
     EXPECT_EQ(raw[sizeof(skf::DEVINFO)], 0xAB) << "nothing written past the 294 bytes";
+    // SM2 signing and encryption (GM/T 0006 identifiers) beside the family.
+    const ULONG asymmetric = reinterpret_cast<skf::DEVINFO*>(raw)->AlgAsymCap;
+    EXPECT_EQ(asymmetric, 0x00020B00u);
     api_.SKF_DisConnectDev(dev);
   }
 }
@@ -211,8 +214,6 @@ TEST_F(SoftKeyTest, DeviceLockRandomAndUnsupportedFunctions) {
   for (const char* name : {"SKF_WaitForDevEvent",
                            "SKF_CancelWaitForDevEvent",
                            "SKF_Transmit",
-                           "SKF_ChangeDevAuthKey",
-                           "SKF_DevAuth",
                            "SKF_CreateApplication",
                            "SKF_DeleteApplication",
                            "SKF_CreateContainer",
@@ -238,15 +239,6 @@ TEST_F(SoftKeyTest, DeviceLockRandomAndUnsupportedFunctions) {
                            "SKF_GenerateAgreementDataAndKeyWithECC",
                            "SKF_GenerateKeyWithECC",
                            "SKF_ImportSessionKey",
-                           "SKF_SetSymmKey",
-                           "SKF_EncryptInit",
-                           "SKF_Encrypt",
-                           "SKF_EncryptUpdate",
-                           "SKF_EncryptFinal",
-                           "SKF_DecryptInit",
-                           "SKF_Decrypt",
-                           "SKF_DecryptUpdate",
-                           "SKF_DecryptFinal",
                            "SKF_DigestInit",
                            "SKF_Digest",
                            "SKF_DigestUpdate",
@@ -254,8 +246,7 @@ TEST_F(SoftKeyTest, DeviceLockRandomAndUnsupportedFunctions) {
                            "SKF_MacInit",
                            "SKF_Mac",
                            "SKF_MacUpdate",
-                           "SKF_MacFinal",
-                           "SKF_CloseHandle"}) {
+                           "SKF_MacFinal"}) {
     auto fn = lib_->resolve<NoArgs>(name);
     ASSERT_NE(fn, nullptr) << name;
     EXPECT_EQ(fn(), skf::SAR_NOTSUPPORTYETERR) << name;

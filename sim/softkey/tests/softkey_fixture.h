@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -41,6 +43,16 @@ struct ExtraApi {
   ULONG (*LockDev)(skf::DEVHANDLE, ULONG) = nullptr;
   ULONG (*UnlockDev)(skf::DEVHANDLE) = nullptr;
   ULONG (*GetFileInfo)(skf::HAPPLICATION, char*, skf::FILEATTRIBUTE*) = nullptr;
+  ULONG (*DevAuth)(skf::DEVHANDLE, unsigned char*, ULONG) = nullptr;
+  ULONG (*ChangeDevAuthKey)(skf::DEVHANDLE, unsigned char*, ULONG) = nullptr;
+  ULONG (*SetSymmKey)(skf::DEVHANDLE, unsigned char*, ULONG, skf::HANDLE*) = nullptr;
+  using InitFn = ULONG (*)(skf::HANDLE, skf::BLOCKCIPHERPARAM);
+  using PieceFn = ULONG (*)(skf::HANDLE, unsigned char*, ULONG, unsigned char*, ULONG*);
+  using FinalFn = ULONG (*)(skf::HANDLE, unsigned char*, ULONG*);
+  InitFn EncryptInit = nullptr, DecryptInit = nullptr;
+  PieceFn Encrypt = nullptr, EncryptUpdate = nullptr, Decrypt = nullptr, DecryptUpdate = nullptr;
+  FinalFn EncryptFinal = nullptr, DecryptFinal = nullptr;
+  ULONG (*CloseHandle)(skf::HANDLE) = nullptr;
 
   void resolveFrom(const varo::LoadedLibrary& lib) {
     resolve(lib, "SKF_GetDevState", &GetDevState);
@@ -52,6 +64,18 @@ struct ExtraApi {
     resolve(lib, "SKF_LockDev", &LockDev);
     resolve(lib, "SKF_UnlockDev", &UnlockDev);
     resolve(lib, "SKF_GetFileInfo", &GetFileInfo);
+    resolve(lib, "SKF_DevAuth", &DevAuth);
+    resolve(lib, "SKF_ChangeDevAuthKey", &ChangeDevAuthKey);
+    resolve(lib, "SKF_SetSymmKey", &SetSymmKey);
+    resolve(lib, "SKF_EncryptInit", &EncryptInit);
+    resolve(lib, "SKF_Encrypt", &Encrypt);
+    resolve(lib, "SKF_EncryptUpdate", &EncryptUpdate);
+    resolve(lib, "SKF_EncryptFinal", &EncryptFinal);
+    resolve(lib, "SKF_DecryptInit", &DecryptInit);
+    resolve(lib, "SKF_Decrypt", &Decrypt);
+    resolve(lib, "SKF_DecryptUpdate", &DecryptUpdate);
+    resolve(lib, "SKF_DecryptFinal", &DecryptFinal);
+    resolve(lib, "SKF_CloseHandle", &CloseHandle);
   }
   template <class Fn>
   static void resolve(const varo::LoadedLibrary& lib, const char* name, Fn* fn) {
@@ -59,6 +83,15 @@ struct ExtraApi {
     ASSERT_NE(*fn, nullptr) << name;
   }
 };
+
+// Runs the softkey command on a store; returns its exit status.
+inline int runCli(const std::string& store, const QStringList& args, QByteArray* out = nullptr) {
+  QProcess p;
+  p.start(SOFTKEY_CLI, QStringList{"--store", QString::fromStdString(store)} + args);
+  if (!p.waitForFinished(30000)) return -1;
+  if (out) *out = p.readAllStandardOutput();
+  return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
 
 class SoftKeyTest : public ::testing::Test {
  protected:

@@ -21,15 +21,6 @@ namespace {
 
 using skf::SAR_OK;
 
-// Runs the softkey command on the test's store; returns its exit status.
-int runCli(const std::string& store, const QStringList& args, QByteArray* out = nullptr) {
-  QProcess p;
-  p.start(SOFTKEY_CLI, QStringList{"--store", QString::fromStdString(store)} + args);
-  if (!p.waitForFinished(30000)) return -1;
-  if (out) *out = p.readAllStandardOutput();
-  return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
-
 X509* d2i_X509_bytes(const varo::softkey::Bytes& der) {
   const unsigned char* p = der.data();
   return d2i_X509(nullptr, &p, long(der.size()));
@@ -167,13 +158,17 @@ TEST_F(SoftKeyTest, CommandProvisionsAKeyTheLibraryCanSignWith) {
       {{"create"}, 2},
       {{"fault", "add", "SKF_ReadFile", "0"}, 2},
       {{"--help"}, 0},
+      {{"set-tries", "K1", "4"}, 0},  // listed below
+      {{"set-tries", "K1", "5", "--admin"}, 0},
   };
   for (const auto& u : usages)
     EXPECT_EQ(runCli(store_, u.args), u.status) << u.args.join(" ").toStdString();
 
   QByteArray listing;
   ASSERT_EQ(runCli(store_, {"list"}, &listing), 0);
-  EXPECT_EQ(listing.toStdString(), "K1\tSN42\tattached\n");
+  EXPECT_EQ(listing.toStdString(),
+            "K1\tSN42\tattached\tSealApp: user PIN 4 of 6 tries left, admin PIN 5 of 6 tries "
+            "left\n");
 
   // The issued certificate chains to the CA and is the one the key exports.
   std::ifstream certIn(certOut.toStdString(), std::ios::binary),

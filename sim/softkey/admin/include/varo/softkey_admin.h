@@ -29,12 +29,21 @@ struct KeySetup {
   std::string userPin = kDefaultUserPin;
   std::string adminPin = kDefaultAdminPin;
   uint32_t maxRetries = 6;
+  Bytes devAuthKey;  // 16 bytes; empty: the ASCII text "1234567812345678"
+};
+
+// The PIN tries left of one application, as the key keeps them.
+struct PinTries {
+  std::string application;
+  uint32_t userLeft = 0, userMax = 0;
+  uint32_t adminLeft = 0, adminMax = 0;
 };
 
 struct KeySummary {
   std::string name;
   std::string serial;
   bool attached = true;
+  std::vector<PinTries> pins;  // per application; empty when the key cannot be read
 };
 
 enum class PinKind { User, Admin };
@@ -83,6 +92,9 @@ class SoftKeyStore {
   AdminResult attachKey(const std::string& device);
   AdminResult setSerial(const std::string& device, const std::string& serial);
   AdminResult serial(const std::string& device, std::string* out) const;
+  // The key's device authentication key (the SM4 key of SKF_DevAuth), 16 bytes.
+  AdminResult setDevAuthKey(const std::string& device, const Bytes& key);
+  AdminResult devAuthKey(const std::string& device, Bytes* out) const;
 
   // An empty application name means the key's first application.
   AdminResult addApplication(const std::string& device, const std::string& app,
