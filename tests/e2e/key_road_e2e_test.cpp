@@ -141,7 +141,9 @@ TEST_F(SigningRoad, AReaderWithoutTheKeyStoreFindsNoKeyNotAWrongPin) {
                               value, &length);
             }),
             6);
-  EXPECT_EQ(withoutStore([&] { return sign(sealId(indexed_), "contract.sig").result(); }), 4396);
+  const ToolRun run = withoutStore([&] { return sign(sealId(indexed_), "contract.sig"); });
+  EXPECT_EQ(run.result(), 4396);
+  EXPECT_TRUE(run.json()["cause"].toString().contains("not a wrong PIN")) << run.out.toStdString();
   EXPECT_EQ(triesLeft(), tries);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "key_drivers.h"
 #include "reader.h"
 #include "service_probe.h"
 
@@ -22,6 +23,18 @@ bool needsService(const char* call) {
   for (const char* name : kServiceCalls)
     if (std::strcmp(call, name) == 0) return true;
   return false;
+}
+// OES_Sign's code for a wrong PIN, and for a key that cannot be used.
+constexpr int kWrongPinOrKey = 4396;
+
+// The provider reports a key that cannot be reached like a wrong PIN. When
+// the drivers see no key at all (a software key without its store, a key
+// library that does not load), that is named, as no PIN try was spent.
+void nameMissingKey(Output& out) {
+  const EmptyListCause keys = emptyListCause();
+  if (keys.kind != EmptyList::NoKey && keys.kind != EmptyList::LibraryFailed) return;
+  out.cause("the key was not found, not a wrong PIN: " + keys.text +
+            " (the software key finds its store through VARO_SOFTKEY_DIR)");
 }
 }  // namespace
 
@@ -101,6 +114,7 @@ int Context::providerFailure(const char* call, int code) {
                     .arg(kServiceAddress)
                     .arg(kServicePort)
                     .arg(*silence));
+  if (std::strcmp(call, "OES_Sign") == 0 && code == kWrongPinOrKey) nameMissingKey(out);
   return kProviderError;
 }
 
