@@ -164,9 +164,11 @@ TEST(OesReader, StrictVerifyReportsEveryCheck) {
   spec.makerCert = issued(caKey.get(), "CN=Maker");  // the CA's key makes seals too
   spec.makerKey = caKey.get();
   const pki::Bytes seal = varo::sealmaker::makeSeal(spec), document = {'d', 'o', 'c'};
+  // The outsider's value signs the content as OES_Verify rebuilds it (with
+  // the holder's certificate), so OES_Verify accepts it.
   auto signature = [&](EVP_PKEY* key, const pki::Bytes& cert) {
-    return varo::sealmaker::makeSignature(
-        {seal, pki::sm3(varo::ByteSpan(document.data(), 3)), "property", "", cert, key});
+    return varo::sealmaker::makeSignature({seal, pki::sm3(varo::ByteSpan(document.data(), 3)),
+                                           "property", "", cert, key, spec.signerCerts[0]});
   };
   auto file = [&](const char* name, const pki::Bytes& b) {
     return writeFile(dir, name, QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size())));

@@ -186,9 +186,8 @@ TEST(TrustChecks, EachCraftedFaultFailsExactlyItsCheck) {
     Bytes seal = varo::sealmaker::makeSeal(spec);
     ASSERT_FALSE(seal.empty());
     if (m.forgeMaker) seal.back() ^= 1;  // the last octet of the maker's s
-    varo::sealmaker::SignatureSpec sign{seal, Bytes(32, 0x5A), "property",
-                                        "",   m.signer.der,    m.signer.key.get()};
-    Bytes signature = varo::sealmaker::makeSignature(sign);
+    Bytes signature = varo::sealmaker::makeSignature(
+        {seal, Bytes(32, 0x5A), "property", "", m.signer.der, m.signer.key.get(), {}});
     ASSERT_FALSE(signature.empty());
     if (m.after) m.after(seal, signature);
     if (HasFatalFailure()) return;

@@ -143,6 +143,9 @@ int signDocument(std::map<std::string, std::string>& opts) {
       !(key = varo::pki::privateKeyFromDer(varo::ByteSpan(keyDer.data(), keyDer.size()))))
     return usageError("not a PKCS#8 DER key: " + opts["--signer-key"]);
   spec.signerKey = key.get();
+  // The value signs the content as OES_Verify rebuilds it (with the seal's
+  // first certificate): for the seal's holder that is the content itself.
+  spec.contentCert = varo::sealmaker::firstHolderCert(spec.seal);
   spec.digest = varo::pki::sm3(varo::ByteSpan(document.data(), document.size()));
   spec.time = opts["--time"];
   spec.property = opts.count("--property") ? opts["--property"] : "sealmaker";

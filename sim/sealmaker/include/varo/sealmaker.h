@@ -51,6 +51,9 @@ Bytes makeSeal(const SealSpec& spec, std::string* error = nullptr);
 // layout is not the one makeSeal writes.
 Bytes makerSignedContent(const Bytes& seal);
 
+// The first entry of the seal's certificate list; empty when there is none.
+Bytes firstHolderCert(const Bytes& seal);
+
 // The maker's signature value (signData) of a seal made by makeSeal.
 Bytes makerSignature(const Bytes& seal);
 
@@ -62,6 +65,11 @@ struct SignatureSpec {
   std::string time;      // signing time "YYMMDDhhmmssZ"; empty means now
   Bytes signerCert;      // DER certificate placed into the signature
   EVP_PKEY* signerKey = nullptr;  // its SM2 private key (not owned)
+  // The certificate in the content that the value signs, when it is not
+  // signerCert. OES_Verify rebuilds the signed content with the seal's first
+  // certificate and checks the value with the key of the signature's own
+  // certificate, so a value over that content passes it, whoever signs.
+  Bytes contentCert;
 };
 
 // A seal signature (MYSES_Signature DER, version 2) made outside the
