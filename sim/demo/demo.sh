@@ -48,8 +48,8 @@ TOKEN_ID=DEMOTOKEN
 # temporary directory, whose varolog/ receives the seal-list plug-ins'
 # client log.
 cd "$OUT" || exit 2
-rm -rf keys pki maker seals online services local-store tmp steps summary.txt \
-  contract*.txt contract*.sig contract*.ofd signature-seal.png
+rm -rf keys pki maker outsider rogue-maker seals online services local-store tmp steps \
+  summary.txt contract*.txt contract*.sig contract*.ofd signature-seal.png
 mkdir -p pki seals services steps tmp/varolog
 export PATH="$ROOT/bin:$PATH" VARO_SOFTKEY_DIR=$OUT/keys TMPDIR=$OUT/tmp
 remove_local_store_files # left by an interrupted run, they would stand for the new keys
@@ -62,13 +62,17 @@ report() {
   for entry in \
     "keys/|software key store (two keys)" \
     "pki/|demo CA and the signers' certificates" \
-    "maker/|seal maker key and certificate" \
+    "maker/|seal maker key and certificate (issued by the demo CA)" \
+    "outsider/|an outsider's key and certificate (demo CA), in no seal" \
+    "rogue-maker/|a seal maker the demo CA never issued" \
     "seals/|the seals as made, and as fetched through the provider" \
     "local-store/|what the driver wrote to $ROOT/sealData (copied; removed there)" \
     "contract.txt|sample document" \
     "contract-company.sig|its signature with the company seal" \
     "contract-personal.sig|its signature with the personal seal" \
     "contract-tampered.txt|the document changed after signing" \
+    "contract-outsider.sig|the outsider's signature with the company seal" \
+    "contract-rogue.sig|the outsider's signature with the rogue maker's seal" \
     "contract-signed.ofd|an OFD document with the company and the personal seal" \
     "contract-tampered.ofd|the same with one byte of its first page changed" \
     "signature-seal.png|the seal picture taken from the signature" \
@@ -167,6 +171,31 @@ step "verify both seals (oes-reader verify-ofd)" "2 whole" ofd_verdict \
 tamper_ofd contract-signed.ofd contract-tampered.ofd Doc_0/Pages/Page_0/Content.xml
 step "verify a copy with a changed page" "changed /Doc_0/Pages/Page_0/Content.xml" ofd_verdict \
   oes-reader verify-ofd contract-tampered.ofd
+
+# --- Strict verification
+explain "OES_Verify accepts any signer whose signature holds. --strict adds the" \
+  "trust checks: strict DER, the maker's signature on the seal, the signer among" \
+  "the seal's holders, the seal's and the certificates' validity at the signing" \
+  "time, and both certificates' chains to a trusted CA, here the demo CA."
+step "strict verify (verify --strict --trust)" "result 0, every check held" strict_verdict \
+  oes-reader verify seals/fetched-company.der contract.txt contract-company.sig \
+  --strict --trust pki/demo-ca.cert.der
+step "strict verify of the OFD document" "2 whole, every check held" ofd_strict_verdict \
+  oes-reader verify-ofd contract-signed.ofd --strict --trust pki/demo-ca.cert.der
+explain "An outsider with a certificate of the same CA, but in no seal's holder" \
+  "list, signs the contract with a copy of the company seal (made by sealmaker," \
+  "not through the provider): OES_Verify accepts it, the holder check does not."
+step "outsider's key and certificate" "exit 0" exit_status make_outsider
+step "outsider signs with the company seal" "exit 0" exit_status sign_as_outsider
+step "strict verify, signer not a holder" "result 0, holder failed" strict_verdict \
+  oes-reader verify seals/fetched-company.der contract.txt contract-outsider.sig \
+  --strict --trust pki/demo-ca.cert.der
+explain "A seal maker the demo CA never issued makes a seal for the outsider, who" \
+  "signs with it: every check holds but the maker's chain."
+step "rogue maker's seal and its holder's signature" "exit 0" exit_status rogue_seal_signature
+step "strict verify, maker not issued by the CA" "result 0, chain failed" strict_verdict \
+  oes-reader verify seals/rogue.der contract.txt contract-rogue.sig \
+  --strict --trust pki/demo-ca.cert.der
 
 # --- One key attached
 explain "The key's identity and whether a signature may be removed are asked of" \

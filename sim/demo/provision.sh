@@ -17,8 +17,10 @@ make_key() {
       --ca-key pki/demo-ca.key.der --ca-cert pki/demo-ca.cert.der --cert-out "$5"
 }
 
+# The seal maker's key, and its certificate from the demo CA.
 make_maker() {
-  show sealmaker --new-maker maker --maker-name "Demo Seal Maker"
+  show sealmaker --new-maker maker --maker-name "Demo Seal Maker" \
+    --ca-key pki/demo-ca.key.der --ca-cert pki/demo-ca.cert.der
 }
 
 # make_seal OUT ID TYPE NAME SIGNER_CERT [STORE OPTIONS...]
@@ -56,4 +58,31 @@ make_online_index() {
 
 attach_keys() {
   show softkey attach "$COMPANY_DEVICE" && show softkey attach "$PERSONAL_DEVICE"
+}
+
+# An outsider: an SM2 key and a certificate from the demo CA, on no key and
+# in no seal's holder list.
+make_outsider() {
+  show sealmaker --new-maker outsider --maker-name "Demo Outsider" \
+    --ca-key pki/demo-ca.key.der --ca-cert pki/demo-ca.cert.der
+}
+
+# The outsider signs the contract with a copy of the company seal, made by
+# sealmaker rather than through the provider.
+sign_as_outsider() {
+  show sealmaker --sign contract.txt --seal seals/fetched-company.der \
+    --signer-cert outsider/maker.cert.der --signer-key outsider/maker.key.der \
+    -o contract-outsider.sig
+}
+
+# A maker the demo CA never issued (its certificate is its own) makes a seal
+# for the outsider, who signs the contract with it.
+rogue_seal_signature() {
+  show sealmaker --new-maker rogue-maker --maker-name "Rogue Seal Maker" &&
+    show sealmaker --name "Rogue Seal" --id demoRogueSeal --type 1 --vid ROGUE \
+      --signer-cert outsider/maker.cert.der --maker-cert rogue-maker/maker.cert.der \
+      --maker-key rogue-maker/maker.key.der -o seals/rogue.der &&
+    show sealmaker --sign contract.txt --seal seals/rogue.der \
+      --signer-cert outsider/maker.cert.der --signer-key outsider/maker.key.der \
+      -o contract-rogue.sig
 }

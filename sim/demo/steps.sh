@@ -130,6 +130,32 @@ ofd_verdict() {
   esac
 }
 
+# The trust checks of a --strict step that did not hold ("holder failed"),
+# or "every check held".
+strict_checks() {
+  local names
+  names=$(sed -n 's/^ *check \([a-z-]*\): \(failed\|undecided\): .*/\1 \2/p' "$STEP_LOG" |
+    sort -u | paste -sd, -)
+  echo "${names:-every check held}"
+}
+
+# verify --strict: OES_Verify's result and the checks (exit 4: a check did
+# not hold, OES_Verify gave 0).
+strict_verdict() {
+  case $STEP_STATUS in
+    0 | 4) echo "result 0, $(strict_checks)" ;;
+    *) provider_result ;;
+  esac
+}
+
+# verify-ofd --strict: the whole signatures and the checks.
+ofd_strict_verdict() {
+  case $STEP_STATUS in
+    0 | 4) echo "$(grep -c ': whole$' "$STEP_LOG") whole, $(strict_checks)" ;;
+    *) ofd_verdict ;;
+  esac
+}
+
 # Copies the OFD package IN to OUT with one byte of its entry ENTRY changed.
 tamper_ofd() {
   local in=$1 out=$2 entry=$3 dir

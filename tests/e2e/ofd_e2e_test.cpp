@@ -77,6 +77,19 @@ TEST_F(OfdRoad, TwoSealsOnAThirtyPageDocumentAndEveryTamperingNamed) {
   ASSERT_EQ(whole.status, 0) << problems(whole);
   EXPECT_EQ(whole.json().value("signatures").toArray().size(), 2);
   EXPECT_TRUE(whole.json().value("unprotected").toArray().isEmpty());
+  // The trust checks for each signature: the key's certificate and the
+  // maker's are each their own CA here.
+  const QStringList trust = {"--strict", "--trust", qs(path(std::string(kDevice) + ".cert.der")),
+                             "--trust", qs(path("maker"))};
+  const ToolRun strict = reader(QStringList{"--json", "verify-ofd", qs(path("two.ofd"))} + trust);
+  EXPECT_EQ(strict.status, 0) << strict.out.toStdString();
+  for (const QJsonValue& s : strict.json().value("signatures").toArray()) {
+    const QJsonObject checks = s.toObject().value("checks").toObject();
+    EXPECT_EQ(checks.size(), 6);
+    for (const QJsonValue& check : checks)
+      EXPECT_EQ(check.toObject().value("verdict").toString(), "held") << strict.out.toStdString();
+  }
+  EXPECT_EQ(reader({"verify-ofd", qs(path("two.ofd")), "--strict"}).status, 4);
   std::string report;
   EXPECT_EQ(independentCheck("two.ofd", &report), 0) << report;
 

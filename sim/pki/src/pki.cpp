@@ -82,26 +82,37 @@ EvpPkeyPtr generateSm2Key() {
 
 X509Ptr issueCertificate(EVP_PKEY* subjectKey, const std::string& subjectDn, EVP_PKEY* issuerKey,
                          X509* issuerCert, int days, long serial, bool ca) {
+  CertificateProfile profile;
+  profile.notAfter = long(days) * 24 * 3600;
+  profile.serial = serial;
+  profile.ca = ca;
+  return issueCertificate(subjectKey, subjectDn, issuerKey, issuerCert, profile);
+}
+
+X509Ptr issueCertificate(EVP_PKEY* subjectKey, const std::string& subjectDn, EVP_PKEY* issuerKey,
+                         X509* issuerCert, const CertificateProfile& profile) {
   if (!subjectKey || (issuerKey && !issuerCert) || (!issuerKey && issuerCert)) return nullptr;
   X509Ptr cert(X509_new());
   X509NamePtr subject = parseName(subjectDn);
   if (!cert || !subject) return nullptr;
   const bool selfSigned = issuerKey == nullptr;
+  const bool ca = profile.ca;
   X509* issuer = selfSigned ? cert.get() : issuerCert;
+  const std::string keyUsage = !profile.keyUsage.empty() ? profile.keyUsage
+                               : ca ? "critical,digitalSignature,nonRepudiation,keyCertSign,cRLSign"
+                                    : "critical,digitalSignature,nonRepudiation";
   if (X509_set_version(cert.get(), 2) != 1 ||
-      ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial) != 1 ||
+      ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), profile.serial) != 1 ||
       X509_set_subject_name(cert.get(), subject.get()) != 1 ||
       X509_set_issuer_name(cert.get(),
                            selfSigned ? subject.get() : X509_get_subject_name(issuerCert)) != 1 ||
-      !X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600) ||
-      !X509_gmtime_adj(X509_getm_notAfter(cert.get()), long(days) * 24 * 3600) ||
+      !X509_gmtime_adj(X509_getm_notBefore(cert.get()), profile.notBefore) ||
+      !X509_gmtime_adj(X509_getm_notAfter(cert.get()), profile.notAfter) ||
       X509_set_pubkey(cert.get(), subjectKey) != 1)
     return nullptr;
   if (!addExtension(cert.get(), issuer, NID_basic_constraints,
                     ca ? "critical,CA:TRUE" : "CA:FALSE") ||
-      !addExtension(cert.get(), issuer, NID_key_usage,
-                    ca ? "critical,digitalSignature,nonRepudiation,keyCertSign,cRLSign"
-                       : "critical,digitalSignature,nonRepudiation") ||
+      !addExtension(cert.get(), issuer, NID_key_usage, keyUsage.c_str()) ||
       !addExtension(cert.get(), issuer, NID_subject_key_identifier, "hash"))
     return nullptr;
   if (!selfSigned && !addExtension(cert.get(), issuer, NID_authority_key_identifier, "keyid"))
@@ -187,6 +198,14 @@ Bytes signMessage(EVP_PKEY* key, ByteSpan message) {
   if (EVP_DigestSign(md.get(), der.data(), &n, message.data(), message.size()) != 1) return {};
   der.resize(n);
   return rsFromDer(ByteSpan(der.data(), der.size()));
+}
+
+Bytes sm3(ByteSpan data) {
+  Bytes out(32);
+  unsigned int n = 0;
+  if (EVP_Digest(data.data(), data.size(), out.data(), &n, EVP_sm3(), nullptr) != 1 || n != 32)
+    return {};
+  return out;
 }
 
 bool verifyMessage(EVP_PKEY* publicKey, ByteSpan message, ByteSpan rs) {

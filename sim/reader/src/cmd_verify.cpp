@@ -1,8 +1,10 @@
-// verify SEAL DOCUMENT SIGNATURE: digests the document through the provider
-// and checks the stored signature (DER in SIGNATURE) for the seal (DER in
-// SEAL) and that digest.
+// verify SEAL DOCUMENT SIGNATURE [--strict [--trust PATH]... [--at TIME]]:
+// digests the document through the provider and checks the stored
+// signature (DER in SIGNATURE) for the seal (DER in SEAL) and that digest;
+// with --strict, also the trust checks beyond OES_Verify.
 #include "commands.h"
 #include "seal_files.h"
+#include "strict_checks.h"
 
 namespace reader {
 
@@ -13,8 +15,10 @@ int runVerify(Context& ctx) {
   auto digest = ctx.function<DigestFn>("OES_Digest");
   auto verify = ctx.function<VerifyFn>("OES_Verify");
   if (!digest || !verify) return kNoProvider;
+  StrictChecks strict;
+  if (!strict.takeOptions(ctx)) return kUsage;
   if (ctx.args.size() != 3) {
-    ctx.out.error("usage: verify SEAL DOCUMENT SIGNATURE");
+    ctx.out.error("usage: verify SEAL DOCUMENT SIGNATURE [--strict [--trust PATH]... [--at TIME]]");
     return kUsage;
   }
   Bytes seal, document, signature;
@@ -38,10 +42,24 @@ int runVerify(Context& ctx) {
   // signature's stored values are what counts.
   rc = verify(seal.data(), int(seal.size()), nullptr, 0, value.data(), int(value.size()), nullptr,
               0, nullptr, 0, signature.data(), int(signature.size()));
-  if (rc != 0) return ctx.providerFailure("OES_Verify", rc);
-  ctx.out.field("verified", "yes");
-  ctx.out.result(0);
-  return kSuccess;
+  int status = kSuccess;
+  if (rc != 0) {
+    status = ctx.providerFailure("OES_Verify", rc);
+    if (!strict.on) return status;
+  } else {
+    ctx.out.field("verified", "yes");
+    ctx.out.result(0);
+  }
+  if (!strict.on) return status;
+
+  const auto results = strict.run(seal, signature);
+  const bool held = varo::trust::allHeld(results);
+  if (ctx.out.json())
+    ctx.out.field("checks", checksObject(results));
+  else
+    printChecks(ctx.out, results);
+  printStrictVerdict(ctx.out, held);
+  return status != kSuccess ? status : held ? kSuccess : kCheckFailed;
 }
 
 }  // namespace reader

@@ -4,7 +4,8 @@
 // signed value), the signature (it signs the SM3 of Signature.xml, and
 // OES_Verify accepts it), and what it does not cover: files added after it
 // other than later signatures' own. Then the files no signature protects
-// and the verdict. Exit 0 only when every signature is whole.
+// and the verdict. Exit 0 only when every signature is whole. With
+// --strict, every signature also gets the trust checks beyond OES_Verify.
 #include <QJsonObject>
 
 #include <set>
@@ -12,6 +13,7 @@
 #include "commands.h"
 #include "ofd_calls.h"
 #include "sign_info.h"
+#include "strict_checks.h"
 #include "varo/ofd_signature.h"
 
 namespace reader {
@@ -24,6 +26,7 @@ struct Checked {
   QJsonObject report;
   bool whole = true;
   std::set<std::string> referenced;
+  std::vector<varo::trust::CheckResult> checks;
 
   void problem(QJsonArray& list, const QString& text) {
     list.append(text);
@@ -34,8 +37,10 @@ struct Checked {
 }  // namespace
 
 int runVerifyOfd(Context& ctx) {
+  StrictChecks strict;
+  if (!strict.takeOptions(ctx)) return kUsage;
   if (ctx.args.size() != 1) {
-    ctx.out.error("usage: verify-ofd FILE.ofd [--json]");
+    ctx.out.error("usage: verify-ofd FILE.ofd [--strict [--trust PATH]... [--at TIME]] [--json]");
     return kUsage;
   }
   std::string why;
@@ -63,7 +68,7 @@ int runVerifyOfd(Context& ctx) {
   for (const ofd::SignatureEntry& s : list->signatures)
     later.insert(ofd::entryDirectory(s.signatureXml));
 
-  bool allWhole = !list->signatures.empty();
+  bool allWhole = !list->signatures.empty(), allHeld = allWhole;
   for (size_t k = 0; k < list->signatures.size(); ++k) {
     const ofd::SignatureEntry& entry = list->signatures[k];
     Checked& c = checked[k];
@@ -76,7 +81,7 @@ int runVerifyOfd(Context& ctx) {
     if (!file || !signatureBytes) {
       c.problem(problems, QString::fromStdString(why));
       c.report["problems"] = problems;
-      allWhole = false;
+      allWhole = allHeld = false;
       continue;
     }
     // References.
@@ -125,6 +130,12 @@ int runVerifyOfd(Context& ctx) {
         c.report["seal"] = sameSeal ? "same" : "different";
       }
     }
+    if (strict.on) {
+      // Seal.esl and SignedValue.dat; a missing one fails its checks.
+      c.checks = strict.run(seal ? bytesOf(*seal) : Bytes(), value ? bytesOf(*value) : Bytes());
+      c.report["checks"] = checksObject(c.checks);
+      allHeld = allHeld && varo::trust::allHeld(c.checks);
+    }
     // Coverage: files this signature does not reference, besides its own,
     // the list, and later signatures' files.
     QJsonArray added;
@@ -159,13 +170,16 @@ int runVerifyOfd(Context& ctx) {
       ctx.out.field(head, c.whole ? QStringLiteral("whole") : QStringLiteral("NOT whole"));
       for (const QJsonValue& p : c.report["problems"].toArray())
         ctx.out.field("  problem", p.toString());
+      printChecks(ctx.out, c.checks, "  ");
     }
   }
   ctx.out.field("unprotected", unprotected);
   ctx.out.field("verdict", allWhole ? QStringLiteral("every signature is whole")
                                     : QStringLiteral("NOT every signature is whole"));
   ctx.out.result(allWhole ? 0 : 1);
-  return allWhole ? kSuccess : kProviderError;
+  if (!strict.on) return allWhole ? kSuccess : kProviderError;
+  printStrictVerdict(ctx.out, allHeld);
+  return !allWhole ? kProviderError : allHeld ? kSuccess : kCheckFailed;
 }
 
 }  // namespace reader

@@ -60,6 +60,14 @@ void Output::field(const QString& key, const QJsonArray& items) {
               key + ": " + QString::fromUtf8(QJsonDocument(items).toJson(QJsonDocument::Compact)));
 }
 
+void Output::field(const QString& key, const QJsonObject& object) {
+  if (json_)
+    object_[key] = object;
+  else
+    printLine(stdout,
+              key + ": " + QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+}
+
 void Output::error(const QString& message) {
   if (json_)
     object_["error"] = message;

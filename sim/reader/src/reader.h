@@ -20,6 +20,7 @@ enum Exit : int {
   kProviderError = 1,  // an OES_* call returned a non-zero code
   kUsage = 2,          // wrong command line or unreadable input
   kNoProvider = 3,     // the provider, or another library the command needs, does not load
+  kCheckFailed = 4,    // --strict: a trust check failed or was not decided
 };
 
 // What a command prints. Readable mode prints "key: value" lines as they
@@ -32,6 +33,8 @@ class Output {
   void field(const QString& key, qint64 value);
   // A list: one compact JSON line (readable) or a JSON array (JSON).
   void field(const QString& key, const QJsonArray& items);
+  // An object: one compact JSON line (readable) or a JSON object (JSON).
+  void field(const QString& key, const QJsonObject& object);
   // A failure: the message goes to stderr (readable) or "error" (JSON).
   void error(const QString& message);
   // Why a failure or an empty result came about, as far as the reader can

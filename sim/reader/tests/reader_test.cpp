@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "varo/install_root.h"
+#include "varo/pki.h"
+#include "varo/sealmaker.h"
 #include "varo/temp_key_store.h"
 
 namespace {
@@ -139,6 +141,70 @@ TEST(OesReader, KeyInfoShowsTheKeysSerialAndSubject) {
   ReaderRun refused = reader({"--json", "key-info", "LM_GM3000", "3"});
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.json()["error"].toString(), QString::fromUtf8("ERROR:错误的印章标准"));
+}
+
+// verify --strict through the installed provider: OES_Verify accepts a
+// signature by someone outside the seal's holders, the holder check does not.
+TEST(OesReader, StrictVerifyReportsEveryCheck) {
+  namespace pki = varo::pki;
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  pki::CertificateProfile ca;
+  ca.ca = true;
+  varo::EvpPkeyPtr caKey = pki::generateSm2Key(), holderKey = pki::generateSm2Key(),
+                   outsiderKey = pki::generateSm2Key();
+  varo::X509Ptr caCert = pki::issueCertificate(caKey.get(), "CN=Reader CA", nullptr, nullptr, ca);
+  auto issued = [&](EVP_PKEY* key, const char* dn) {
+    return pki::toDer(
+        pki::issueCertificate(key, dn, caKey.get(), caCert.get(), pki::CertificateProfile{}).get());
+  };
+  varo::sealmaker::SealSpec spec;
+  spec.name = spec.esID = spec.vid = "strict";
+  spec.signerCerts = {issued(holderKey.get(), "CN=Holder")};
+  spec.makerCert = issued(caKey.get(), "CN=Maker");  // the CA's key makes seals too
+  spec.makerKey = caKey.get();
+  const pki::Bytes seal = varo::sealmaker::makeSeal(spec), document = {'d', 'o', 'c'};
+  // The outsider's value signs the content as OES_Verify rebuilds it (with
+  // the holder's certificate), so OES_Verify accepts it.
+  auto signature = [&](EVP_PKEY* key, const pki::Bytes& cert) {
+    return varo::sealmaker::makeSignature({seal, pki::sm3(varo::ByteSpan(document.data(), 3)),
+                                           "property", "", cert, key, spec.signerCerts[0]});
+  };
+  auto file = [&](const char* name, const pki::Bytes& b) {
+    return writeFile(dir, name, QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size())));
+  };
+  const QString sealFile = file("seal.der", seal), docFile = file("doc.txt", document),
+                caFile = file("ca.der", pki::toDer(caCert.get()));
+  const QString good = file("good.sig", signature(holderKey.get(), spec.signerCerts[0])),
+                outsider =
+                    file("outsider.sig",
+                         signature(outsiderKey.get(), issued(outsiderKey.get(), "CN=Outsider")));
+  struct Case {
+    QStringList args;
+    int status;
+    const char* check;  // the check that does not hold, with its verdict
+    const char* verdict;
+  } cases[] = {
+      {{good, "--strict", "--trust", caFile}, 0, "", ""},
+      {{good, "--strict", "--trust", dir.path(), "--at", "2030-01-01T00:00:00Z"}, 0, "", ""},
+      {{outsider, "--strict", "--trust", caFile}, 4, "holder", "failed"},
+      {{good, "--strict"}, 4, "chain", "undecided"},
+      {{good, "--trust", caFile}, 2, "", ""},
+      {{good, "--strict", "--at", "tomorrow"}, 2, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    ReaderRun run = reader(QStringList{"--json", "verify", sealFile, docFile} + c.args);
+    EXPECT_EQ(run.status, c.status) << run.out.toStdString() << run.err.toStdString();
+    if (c.status == 2) continue;
+    EXPECT_EQ(run.json()["result"].toInt(-1), 0);  // OES_Verify accepts them all
+    const QJsonObject checks = run.json()["checks"].toObject();
+    EXPECT_EQ(checks.size(), 6);
+    for (const QString& name : checks.keys())
+      EXPECT_EQ(checks[name].toObject()["verdict"].toString(), name == c.check ? c.verdict : "held")
+          << name.toStdString() << ": "
+          << checks[name].toObject()["reason"].toString().toStdString();
+  }
 }
 
 }  // namespace

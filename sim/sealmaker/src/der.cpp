@@ -1,5 +1,6 @@
 #include "varo/der.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace varo::der {
@@ -96,27 +97,38 @@ Bytes objectId(const std::string& dotted) {
   return tlv(kObjectId, ByteSpan(content.data(), content.size()));
 }
 
-bool read(ByteSpan* in, Element* out) {
+bool readAnyLength(ByteSpan* in, Element* out, bool* minimal) {
   ByteSpan rest = *in;
   uint8_t tag = 0, first = 0;
   if (!rest.readU8(&tag) || (tag & 0x1F) == 0x1F || !rest.readU8(&first)) return false;
   size_t length = first;
+  *minimal = true;
   if (first & 0x80) {
     size_t count = first & 0x7F;
-    if (count == 0 || count > sizeof(size_t)) return false;  // indefinite or too long
+    if (count == 0) return false;  // indefinite
     length = 0;
     for (size_t i = 0; i < count; ++i) {
       uint8_t b = 0;
-      if (!rest.readU8(&b) || (i == 0 && b == 0)) return false;
+      if (!rest.readU8(&b)) return false;
+      if (i == 0 && b == 0) *minimal = false;
+      if (length > (SIZE_MAX >> 8)) return false;  // longer than any input
       length = length << 8 | b;
     }
-    if (length < 0x80) return false;  // the short form was required
+    if (length < 0x80) *minimal = false;  // the short form was required
   }
   ByteSpan content;
   if (!rest.take(length, &content)) return false;
   out->tag = tag;
   out->content = content;
   out->whole = in->prefix(in->size() - rest.size());
+  *in = rest;
+  return true;
+}
+
+bool read(ByteSpan* in, Element* out) {
+  ByteSpan rest = *in;
+  bool minimal = false;
+  if (!readAnyLength(&rest, out, &minimal) || !minimal) return false;
   *in = rest;
   return true;
 }

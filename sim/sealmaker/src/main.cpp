@@ -1,5 +1,6 @@
 // sealmaker: writes an electronic seal (DER) to a file, or creates a
 // throwaway maker key and self-signed certificate.
+#include <openssl/rand.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -13,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "store_on_key.h"
 #include "varo/pki.h"
 #include "varo/sealmaker.h"
-#include "store_on_key.h"
 
 namespace {
 
@@ -29,14 +30,20 @@ const char kUsage[] =
     "                 --maker-cert DER --maker-key DER [-o OUT.der]\n"
     "                 [--store DEVICE | --store-old DEVICE] [--key-store DIR]\n"
     "       sealmaker --seal SEAL.der --store DEVICE|--store-old DEVICE [--key-store DIR]\n"
-    "       sealmaker --new-maker DIR [--maker-name NAME]\n"
+    "       sealmaker --new-maker DIR [--maker-name NAME] [--ca-key DER --ca-cert DER]\n"
+    "       sealmaker --sign DOCUMENT --seal SEAL.der --signer-cert DER --signer-key DER\n"
+    "                 [--time T] [--property P] -o OUT.der\n"
     "       sealmaker --help\n"
     "\n"
     "Times are UTC times YYMMDDhhmmssZ (default: now, and ten years on for\n"
     "--valid-to). Without --picture the seal carries a drawn PNG (a red ring\n"
     "with the name) and a display size of 40 x 40. --new-maker writes\n"
     "DIR/maker.key.der (PKCS#8, mode 0600) and DIR/maker.cert.der, a fresh SM2\n"
-    "key and its self-signed certificate.\n"
+    "key and its certificate: self-signed, or issued by the CA given with\n"
+    "--ca-key and --ca-cert.\n"
+    "--sign writes a seal signature of DOCUMENT (its SM3) with SEAL, made here\n"
+    "and not through the provider, with any signer certificate and key: what\n"
+    "anyone holding a copy of the seal could make (time: now by default).\n"
     "--store DEVICE stores the seal made (or the DER given with --seal) on the\n"
     "software key DEVICE through the installed key driver, as a seal record in\n"
     "the key's seal index (DEVICE must be the only attached key); --store-old\n"
@@ -79,10 +86,29 @@ int usageError(const std::string& why) {
   return kUsageError;
 }
 
-int newMaker(const std::string& dir, const std::string& name) {
+// The maker's key and certificate: self-signed (a CA of its own) or, with
+// caKeyPath and caCertPath, an end-entity certificate issued by that CA.
+int newMaker(const std::string& dir, const std::string& name, const std::string& caKeyPath,
+             const std::string& caCertPath) {
+  varo::EvpPkeyPtr caKey;
+  varo::X509Ptr caCert;
+  if (!caKeyPath.empty() || !caCertPath.empty()) {
+    Bytes keyDer, certDer;
+    if (!readFile(caKeyPath, &keyDer) || !readFile(caCertPath, &certDer) ||
+        !(caKey = varo::pki::privateKeyFromDer(varo::ByteSpan(keyDer.data(), keyDer.size()))) ||
+        !(caCert = varo::pki::certificateFromDer(varo::ByteSpan(certDer.data(), certDer.size()))))
+      return usageError("--ca-key and --ca-cert name a PKCS#8 DER key and a DER certificate");
+  }
   varo::EvpPkeyPtr key = varo::pki::generateSm2Key();
+  varo::pki::CertificateProfile profile;
+  profile.ca = !caKey;
+  unsigned char r[4] = {};
+  RAND_bytes(r, sizeof r);  // a serial of its own under its issuer
+  profile.serial =
+      1 +
+      long((uint32_t(r[0]) << 23 | uint32_t(r[1]) << 15 | uint32_t(r[2]) << 7 | r[3]) & 0x7FFFFFFF);
   varo::X509Ptr cert = key ? varo::pki::issueCertificate(key.get(), "CN=" + name + ",O=Varo",
-                                                         nullptr, nullptr, 3650, 1, true)
+                                                         caKey.get(), caCert.get(), profile)
                            : nullptr;
   if (!cert) {
     std::cerr << "sealmaker: could not make the maker's key and certificate\n";
@@ -99,17 +125,52 @@ int newMaker(const std::string& dir, const std::string& name) {
   return 0;
 }
 
+// --sign: a seal signature made here rather than through the provider.
+int signDocument(std::map<std::string, std::string>& opts) {
+  for (const char* required : {"--seal", "--signer-cert", "--signer-key", "-o"})
+    if (!opts.count(required)) return usageError(std::string(required) + " is required");
+  varo::sealmaker::SignatureSpec spec;
+  Bytes document, keyDer;
+  if (!readFile(opts["--sign"], &document)) return usageError("cannot read " + opts["--sign"]);
+  if (!readFile(opts["--seal"], &spec.seal) || spec.seal.empty())
+    return usageError("cannot read the seal " + opts["--seal"]);
+  if (!readFile(opts["--signer-cert"], &spec.signerCert) ||
+      !varo::pki::certificateFromDer(
+          varo::ByteSpan(spec.signerCert.data(), spec.signerCert.size())))
+    return usageError("not a DER certificate: " + opts["--signer-cert"]);
+  varo::EvpPkeyPtr key;
+  if (!readFile(opts["--signer-key"], &keyDer) ||
+      !(key = varo::pki::privateKeyFromDer(varo::ByteSpan(keyDer.data(), keyDer.size()))))
+    return usageError("not a PKCS#8 DER key: " + opts["--signer-key"]);
+  spec.signerKey = key.get();
+  // The value signs the content as OES_Verify rebuilds it (with the seal's
+  // first certificate): for the seal's holder that is the content itself.
+  spec.contentCert = varo::sealmaker::firstHolderCert(spec.seal);
+  spec.digest = varo::pki::sm3(varo::ByteSpan(document.data(), document.size()));
+  spec.time = opts["--time"];
+  spec.property = opts.count("--property") ? opts["--property"] : "sealmaker";
+  std::string error;
+  const Bytes signature = varo::sealmaker::makeSignature(spec, &error);
+  if (signature.empty() || !writeFile(opts["-o"], signature, 0644)) {
+    std::cerr << "sealmaker: " << (error.empty() ? "cannot write " + opts["-o"] : error) << "\n";
+    return kFailure;
+  }
+  std::cout << "signature (" << signature.size() << " bytes): " << opts["-o"] << "\n";
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::map<std::string, std::string> opts;
   std::vector<std::string> signerCertPaths;
   static const char* const kWithValue[] = {
-      "--name",         "--id",       "--type",      "--valid-from",  "--valid-to",
-      "--vid",          "--created",  "--iid",       "--version",     "--picture",
-      "--picture-type", "--width",    "--height",    "--signer-cert", "--maker-cert",
-      "--maker-key",    "-o",         "--new-maker", "--maker-name",  "--store-old",
-      "--seal",         "--key-store", "--store"};
+      "--name",         "--id",         "--type",      "--valid-from",  "--valid-to",
+      "--vid",          "--created",    "--iid",       "--version",     "--picture",
+      "--picture-type", "--width",      "--height",    "--signer-cert", "--maker-cert",
+      "--maker-key",    "-o",           "--new-maker", "--maker-name",  "--store-old",
+      "--seal",         "--key-store",  "--store",     "--ca-key",      "--ca-cert",
+      "--sign",         "--signer-key", "--time",      "--property"};
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -129,7 +190,13 @@ int main(int argc, char** argv) {
 
   if (opts.count("--new-maker"))
     return newMaker(opts["--new-maker"],
-                    opts.count("--maker-name") ? opts["--maker-name"] : "Seal Maker");
+                    opts.count("--maker-name") ? opts["--maker-name"] : "Seal Maker",
+                    opts["--ca-key"], opts["--ca-cert"]);
+  if (opts.count("--sign")) {
+    if (signerCertPaths.size() != 1) return usageError("--sign takes one --signer-cert");
+    opts["--signer-cert"] = signerCertPaths[0];
+    return signDocument(opts);
+  }
 
   if (opts.count("--store") && opts.count("--store-old"))
     return usageError("--store and --store-old exclude each other");
@@ -139,7 +206,8 @@ int main(int argc, char** argv) {
                ? sealmaker_cli::storeThroughDriver(opts["--store"], opts["--key-store"], seal)
                : sealmaker_cli::storeOldForm(opts["--store-old"], opts["--key-store"], seal);
   };
-  if (opts.count("--key-store") && !store) return usageError("--key-store goes with a store option");
+  if (opts.count("--key-store") && !store)
+    return usageError("--key-store goes with a store option");
   if (opts.count("--seal")) {
     if (!store) return usageError("--seal goes with --store or --store-old");
     Bytes seal;

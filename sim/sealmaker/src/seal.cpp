@@ -112,6 +112,16 @@ Bytes makerSignedContent(const Bytes& seal) {
   return der::sequence({bytes(info), bytes(signInfo[0]), bytes(signInfo[1])});
 }
 
+Bytes firstHolderCert(const Bytes& seal) {
+  der::Element info;
+  std::vector<der::Element> signInfo, parts, property, list;
+  if (!sealParts(seal, &info, &signInfo) || !der::children(info.content, &parts) ||
+      parts.size() != 4 || !der::children(parts[2].content, &property) || property.size() != 6 ||
+      !der::children(property[2].content, &list) || list.empty())
+    return {};
+  return Bytes(list[0].content.data(), list[0].content.data() + list[0].content.size());
+}
+
 Bytes makerSignature(const Bytes& seal) {
   der::Element info;
   std::vector<der::Element> signInfo;

@@ -30,6 +30,19 @@ X509Ptr issueCertificate(EVP_PKEY* subjectKey, const std::string& subjectDn,
                          EVP_PKEY* issuerKey = nullptr, X509* issuerCert = nullptr, int days = 3650,
                          long serial = 1, bool ca = false);
 
+// What issueCertificate varies, for certificates that tests and the seal
+// maker need beyond the usual: validity from notBefore to notAfter seconds
+// from now, and the keyUsage extension's text (empty: the usual one above).
+struct CertificateProfile {
+  long notBefore = -3600;
+  long notAfter = 3650L * 24 * 3600;
+  long serial = 1;
+  bool ca = false;
+  std::string keyUsage;
+};
+X509Ptr issueCertificate(EVP_PKEY* subjectKey, const std::string& subjectDn, EVP_PKEY* issuerKey,
+                         X509* issuerCert, const CertificateProfile& profile);
+
 Bytes toDer(X509* cert);
 X509Ptr certificateFromDer(ByteSpan der);
 
@@ -47,6 +60,9 @@ Bytes signDigest(EVP_PKEY* key, ByteSpan e);
 // SM2 signature of a message with SM3 and the default identifier
 // (e = SM3(Z || M)), as 64 bytes r then s. Empty on failure.
 Bytes signMessage(EVP_PKEY* key, ByteSpan message);
+
+// The SM3 digest of the bytes (32 bytes); empty on failure.
+Bytes sm3(ByteSpan data);
 
 // OpenSSL's SM2 verification of a 64-byte r||s signature.
 bool verifyMessage(EVP_PKEY* publicKey, ByteSpan message, ByteSpan rs);

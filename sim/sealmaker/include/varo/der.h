@@ -47,6 +47,10 @@ struct Element {
 // indefinite or non-minimal length, or a multi-octet tag.
 bool read(ByteSpan* in, Element* out);
 
+// As read(), but a definite length written in more octets than it needs is
+// accepted; *minimal tells whether it was the shortest form.
+bool readAnyLength(ByteSpan* in, Element* out, bool* minimal);
+
 // The elements of a constructed element's content, in order; false when the
 // content is not a whole number of elements.
 bool children(ByteSpan content, std::vector<Element>* out);

@@ -51,8 +51,33 @@ Bytes makeSeal(const SealSpec& spec, std::string* error = nullptr);
 // layout is not the one makeSeal writes.
 Bytes makerSignedContent(const Bytes& seal);
 
+// The first entry of the seal's certificate list; empty when there is none.
+Bytes firstHolderCert(const Bytes& seal);
+
 // The maker's signature value (signData) of a seal made by makeSeal.
 Bytes makerSignature(const Bytes& seal);
+
+// What a seal signature binds.
+struct SignatureSpec {
+  Bytes seal;            // the seal DER, embedded as it is
+  Bytes digest;          // the document digest (SM3)
+  std::string property;  // document property text (IA5)
+  std::string time;      // signing time "YYMMDDhhmmssZ"; empty means now
+  Bytes signerCert;      // DER certificate placed into the signature
+  EVP_PKEY* signerKey = nullptr;  // its SM2 private key (not owned)
+  // The certificate in the content that the value signs, when it is not
+  // signerCert. OES_Verify rebuilds the signed content with the seal's first
+  // certificate and checks the value with the key of the signature's own
+  // certificate, so a value over that content passes it, whoever signs.
+  Bytes contentCert;
+};
+
+// A seal signature (MYSES_Signature DER, version 2) made outside the
+// provider, as anyone holding a copy of a seal and some SM2 key could make
+// one: the signed content laid out as a signing lays it out (BIT STRINGs of
+// whole octets), signed with SM2 and SM3 (default identifier). Empty on
+// failure; *error, when given, receives the reason.
+Bytes makeSignature(const SignatureSpec& spec, std::string* error = nullptr);
 
 // The drawn picture: a PNG of size x size pixels showing a red ring and the
 // name (ASCII letters and digits; other characters as boxes).
