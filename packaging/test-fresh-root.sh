@@ -68,6 +68,15 @@ readme_commands() {
        inside && /^  / { print substr($0, 3) }' "$1"
 }
 
+# as_alice COMMANDS: the shell commands as alice in her home in the fresh
+# root, in a private network (the service binds port 9990), stopped after
+# two minutes.
+as_alice() {
+  unshare -n sh -c 'ip link set lo up && exec chroot "$1" runuser -u alice -- \
+      env -i HOME=/home/alice PATH=/usr/bin:/bin LANG=C.UTF-8 \
+      timeout 120 bash -e -o pipefail -c "cd && $2"' sh "$R" "$1"
+}
+
 sum_of() { sha256sum <"$1" | cut -d' ' -f1; }
 
 run_inside() {
@@ -127,13 +136,18 @@ run_inside() {
   check "README.Debian holds the same commands" \
     diff -u "$WORK/first-seal.sh" <(readme_commands "$R/usr/share/doc/varo-oes-standins/README.Debian")
   rc=0
-  unshare -n sh -c 'ip link set lo up && exec chroot "$1" runuser -u alice -- \
-      env -i HOME=/home/alice PATH=/usr/bin:/bin LANG=C.UTF-8 \
-      timeout 120 bash -e -o pipefail -c "cd && $(cat "$2")"' \
-    sh "$R" "$WORK/first-seal.sh" >"$WORK/first-seal.out" 2>&1 || rc=$?
+  as_alice "$(cat "$WORK/first-seal.sh")" >"$WORK/first-seal.out" 2>&1 || rc=$?
   check "the guide's commands, run as alice, sign and verify (result 0)" \
     sh -c '[ "$1" = 0 ] && grep -q "^verified: yes" "$2"' sh "$rc" "$WORK/first-seal.out"
   if [ "$rc" != 0 ]; then sed 's/^/  first-seal: /' "$WORK/first-seal.out" | tail -n 15; fi
+
+  # The demo as shipped, on the installed tree (its OFD steps need zip and unzip).
+  rc=0
+  in_root apt-get install -y -qq --no-install-recommends zip unzip >>"$WORK/install.out" 2>&1 &&
+    as_alice "VARO_DEMO_DIR=\$HOME/demo /usr/share/doc/varo-oes-standins/examples/demo/demo.sh $tree" \
+      >"$WORK/demo.out" 2>&1 || rc=$?
+  check "the shipped demo, run as alice, gives every expected result" \
+    sh -c '[ "$1" = 0 ] && grep -q "every step gave the expected result" "$2"' sh "$rc" "$WORK/demo.out"
 
   # An instance enabled as `systemctl enable varo-signd@alice.service` does.
   local wants=$R/etc/systemd/system/multi-user.target.wants
