@@ -69,10 +69,11 @@ readme_commands() {
 }
 
 # as_alice COMMANDS: the shell commands as alice in her home in the fresh
-# root, in a private network (the service binds port 9990), stopped after
-# two minutes.
+# root, in a private network (the service binds port 9990) and a private
+# process namespace (whatever they leave running ends with them), stopped
+# after two minutes.
 as_alice() {
-  unshare -n sh -c 'ip link set lo up && exec chroot "$1" runuser -u alice -- \
+  unshare -n -p -f sh -c 'ip link set lo up && exec chroot "$1" runuser -u alice -- \
       env -i HOME=/home/alice PATH=/usr/bin:/bin LANG=C.UTF-8 \
       timeout 120 bash -e -o pipefail -c "cd && $2"' sh "$R" "$1"
 }
