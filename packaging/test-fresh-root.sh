@@ -31,8 +31,9 @@ ROOT_TARBALL=$BUILD/debian12-root.tar
 APT_ARCHIVES=$BUILD/debian12-apt-archives
 MIRROR=http://deb.debian.org/debian
 
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=checks.sh
-. "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
+. "$HERE/checks.sh"
 
 # make_root: debootstrap a minimal bookworm, with its package lists, into
 # the tarball.
@@ -56,9 +57,9 @@ in_root() {
     DEBIAN_FRONTEND=noninteractive "$@"
 }
 
-# first_seal_commands FILE: the lines of the block marked first-seal.
-first_seal_commands() {
-  awk '/^```sh first-seal$/ { inside = 1; next } inside && /^```/ { exit } inside' "$1"
+# block_commands MARKER FILE: the lines of the fenced block marked MARKER.
+block_commands() {
+  awk -v start='```sh '"$1" '$0 == start { inside = 1; next } inside && /^```/ { exit } inside' "$2"
 }
 
 # readme_commands FILE: the block in README.Debian, the indented lines of
@@ -131,7 +132,7 @@ run_inside() {
   in_root useradd --create-home --shell /bin/bash alice
   in_root adduser --quiet alice varo
   local guide=$R/usr/share/doc/varo-oes/integration.md
-  first_seal_commands "$guide" >"$WORK/first-seal.sh"
+  block_commands first-seal "$guide" >"$WORK/first-seal.sh"
   check "the installed guide has the first-seal commands" \
     grep -q "oes-reader verify" "$WORK/first-seal.sh"
   check "README.Debian holds the same commands" \
@@ -150,20 +151,43 @@ run_inside() {
   check "the shipped demo, run as alice, gives every expected result" \
     sh -c '[ "$1" = 0 ] && grep -q "every step gave the expected result" "$2"' sh "$rc" "$WORK/demo.out"
 
-  # An instance enabled as `systemctl enable varo-signd@alice.service` does.
-  local wants=$R/etc/systemd/system/multi-user.target.wants
-  mkdir -p "$wants"
-  ln -sf /lib/systemd/system/varo-signd@.service "$wants/varo-signd@alice.service"
-  remove_standins() { in_root apt-get remove -y -qq varo-oes-standins >"$WORK/remove.out" 2>&1; }
-  check "apt-get removes varo-oes-standins" remove_standins
+  # The guide's systemd commands in the root booted with systemd-nspawn: alice
+  # signs through the sandboxed unit, then varo-oes-standins is removed while
+  # the instance runs.
+  in_root apt-get install -y -qq --no-install-recommends systemd >>"$WORK/install.out" 2>&1 ||
+    fail "systemd installed in the fresh root"
+  block_commands first-seal-systemd "$guide" >"$R/root/first-seal-systemd.sh"
+  cp "$HERE/in-systemd.sh" "$R/root/in-systemd.sh"
+  printf '%s\n' "[Unit]" "Description=the package test in the booted root" \
+    "After=multi-user.target" "SuccessAction=poweroff" "FailureAction=poweroff" \
+    "[Service]" "Type=oneshot" "ExecStart=/bin/sh /root/in-systemd.sh" \
+    >"$R/etc/systemd/system/varo-package-check.service"
+  mkdir -p "$R/etc/systemd/system/default.target.wants"
+  ln -s ../varo-package-check.service "$R/etc/systemd/system/default.target.wants/"
+  # systemd-nspawn mounts the container's own /proc and /dev.
+  umount -R "${R:?}/proc" "${R:?}/dev"
+  timeout 300 systemd-nspawn -q --register=no --keep-unit --private-network --boot -D "$R" \
+    >"$WORK/boot.out" 2>&1 || true
+  mount -t proc proc "$R/proc"
+  mount --rbind /dev "$R/dev"
+  local booted=$R/root/in-systemd.out
+  check "the guide's systemd commands start varo-signd@alice.service" \
+    grep -qx "unit: active" "$booted"
+  check "alice signs and verifies through the sandboxed unit" \
+    sh -c 'grep -qx "verified: yes" "$1" && grep -qx "signed through the unit" "$1"' sh "$booted"
+  check "apt-get removes varo-oes-standins (under systemd)" grep -qx "removed" "$booted"
+  check "removal stops the running instance" grep -qx "unit: stopped on removal" "$booted"
+  if ! grep -qx "unit: stopped on removal" "$booted" 2>/dev/null; then
+    tail -n 15 "$booted" "$WORK/boot.out" 2>/dev/null | sed 's/^/  booted: /'
+  fi
   check "removal gives the vendor's files back" vendor_files_kept ""
   no_diversion() {
     [ -z "$(in_root dpkg-divert --list "$tree/*")" ] && [ ! -e "$R$vendor_key.vendor" ] &&
       [ ! -e "$R$vendor_tool.vendor" ]
   }
   check "removal leaves no diversion and no .vendor file" no_diversion
-  check "removal disables the enabled instance of the unit" \
-    test ! -e "$wants/varo-signd@alice.service" -a ! -L "$wants/varo-signd@alice.service"
+  local wants=$R/etc/systemd/system/multi-user.target.wants/varo-signd@alice.service
+  check "removal disables the enabled instance of the unit" test ! -e "$wants" -a ! -L "$wants"
   purge_both() {
     in_root apt-get purge -y -qq varo-oes-standins varo-oes >"$WORK/purge.out" 2>&1 &&
       ! in_root dpkg-query -W -f='${db:Status-Status}\n' varo-oes varo-oes-standins 2>/dev/null |
@@ -199,7 +223,7 @@ echo "${debs[1]}" >"$WORK/standins-deb"
 sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$BUILD/CMakeCache.txt" >"$WORK/install-root"
 
 missing=()
-for tool in debootstrap chroot unshare ip tar; do
+for tool in debootstrap chroot unshare ip tar systemd-nspawn; do
   command -v "$tool" >/dev/null || missing+=("$tool")
 done
 if [ "$(id -u)" -ne 0 ] || ((${#missing[@]})) || ! unshare -m -n true 2>/dev/null; then
