@@ -232,4 +232,7 @@ else
   unshare -m --propagation private "$0" --inside "$BUILD" || fail "run in the namespace"
   check "the run on the fresh root finished" test -f "$WORK/inside-done"
 fi
-summary "fresh Debian 12 root"
+# The unpacked root is kept for a look when a check failed (its mounts ended
+# with the namespace).
+summary "fresh Debian 12 root" || exit 1
+rm -rf "$WORK/root"
