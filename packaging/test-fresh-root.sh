@@ -46,7 +46,7 @@ make_root() {
   cp /etc/resolv.conf "$made/etc/resolv.conf"
   chroot "$made" apt-get update -qq >>"$WORK/debootstrap.out" 2>&1 || return 1
   chroot "$made" apt-get clean
-  tar --one-file-system -C "$made" -cf "$ROOT_TARBALL.part" . && mv "$ROOT_TARBALL.part" "$ROOT_TARBALL"
+  tar --one-file-system -C "$made" -cf "$ROOT_TARBALL.new" . && mv "$ROOT_TARBALL.new" "$ROOT_TARBALL"
   rm -rf "$made"
 }
 
