@@ -43,7 +43,7 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${VARO_PACKAGING_
 
 # The unit, the notes and the lintian overrides name the installation root.
 string(REGEX REPLACE "^/" "" VARO_INSTALL_TREE "${VARO_INSTALL_ROOT}")
-foreach(name varo-signd@.service README.Debian varo-oes.README.Debian lintian/varo-oes
+foreach(name varo-signd@.service varo-oes.README.Debian lintian/varo-oes
              lintian/varo-oes-standins)
   configure_file(${VARO_PACKAGING_DIR}/${name}.in
                  ${VARO_PACKAGING_OUT}/${name} @ONLY)
@@ -51,6 +51,43 @@ endforeach()
 
 configure_file(${VARO_PACKAGING_DIR}/maintainer/varo-oes.postinst.in
                ${VARO_PACKAGING_OUT}/varo-oes/postinst @ONLY)
+
+# The stand-ins' maintainer scripts: the vendor's files at the two paths the
+# stand-ins take are diverted (preinst) and given back (postrm); instances of
+# the unit are stopped and disabled on removal (prerm, postrm).
+set(VARO_VENDOR_FILES
+    "${VARO_INSTALL_ROOT}/VaroSupport/VaroCardSupport/LMKJ/GM3000_QX/libk5.1.0.so"
+    "${VARO_INSTALL_ROOT}/VaroSupport/VaroCommon/ToolBench.so")
+list(JOIN VARO_VENDOR_FILES " " VARO_VENDOR_FILES)
+set(standins_scripts)
+foreach(script preinst postinst prerm postrm)
+  configure_file(${VARO_PACKAGING_DIR}/maintainer/varo-oes-standins.${script}.in
+                 ${VARO_PACKAGING_OUT}/varo-oes-standins/${script} @ONLY)
+  list(APPEND standins_scripts ${VARO_PACKAGING_OUT}/varo-oes-standins/${script})
+endforeach()
+
+# The integrator's guide, as shipped. Its "first seal" commands (the fenced
+# block marked first-seal, which the package test runs from the installed
+# guide) name the package's root, and go into the stand-ins' README.Debian.
+set(guide ${CMAKE_CURRENT_SOURCE_DIR}/docs/integration.md)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${guide})
+file(READ ${guide} guide_text)
+set(block_marker "\n```sh first-seal\n")
+string(FIND "${guide_text}" "${block_marker}" block_start)
+if(block_start LESS 0)
+  message(FATAL_ERROR "docs/integration.md: no block of first-seal commands")
+endif()
+string(LENGTH "${block_marker}" marker_length)
+math(EXPR block_start "${block_start} + ${marker_length}")
+string(SUBSTRING "${guide_text}" 0 ${block_start} guide_head)
+string(SUBSTRING "${guide_text}" ${block_start} -1 guide_tail)
+string(FIND "${guide_tail}" "\n```" block_length)
+string(SUBSTRING "${guide_tail}" 0 ${block_length} first_seal)
+string(SUBSTRING "${guide_tail}" ${block_length} -1 guide_tail)
+string(REPLACE "/opt/varo/" "${VARO_INSTALL_ROOT}/" first_seal "${first_seal}")
+file(WRITE ${VARO_PACKAGING_OUT}/integration.md "${guide_head}${first_seal}${guide_tail}")
+string(REPLACE "\n" "\n  " VARO_FIRST_SEAL "  ${first_seal}")
+configure_file(${VARO_PACKAGING_DIR}/README.Debian.in ${VARO_PACKAGING_OUT}/README.Debian @ONLY)
 
 foreach(component oes standins)
   if(component STREQUAL "oes")
@@ -73,6 +110,25 @@ install(FILES ${VARO_PACKAGING_OUT}/varo-oes.README.Debian
         COMPONENT oes EXCLUDE_FROM_ALL)
 install(FILES ${VARO_PACKAGING_OUT}/README.Debian
         DESTINATION /usr/share/doc/varo-oes-standins
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+        COMPONENT standins EXCLUDE_FROM_ALL)
+install(FILES ${VARO_PACKAGING_OUT}/integration.md
+        DESTINATION /usr/share/doc/varo-oes
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+        COMPONENT oes EXCLUDE_FROM_ALL)
+foreach(standin softkey toolbench service sealserver reader ofd sealmaker)
+  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/sim/${standin}/README.md
+          DESTINATION /usr/share/doc/varo-oes-standins/${standin}
+          PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+          COMPONENT standins EXCLUDE_FROM_ALL)
+endforeach()
+install(PROGRAMS ${CMAKE_CURRENT_SOURCE_DIR}/sim/demo/demo.sh
+        DESTINATION /usr/share/doc/varo-oes-standins/examples/demo
+        COMPONENT standins EXCLUDE_FROM_ALL)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/sim/demo/provision.sh
+              ${CMAKE_CURRENT_SOURCE_DIR}/sim/demo/services.sh
+              ${CMAKE_CURRENT_SOURCE_DIR}/sim/demo/steps.sh
+        DESTINATION /usr/share/doc/varo-oes-standins/examples/demo
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
         COMPONENT standins EXCLUDE_FROM_ALL)
 install(FILES ${VARO_PACKAGING_OUT}/varo-signd@.service
@@ -127,6 +183,7 @@ system group varo, made on installation: add each user of the reader to it
 set(CPACK_DEBIAN_STANDINS_PACKAGE_NAME varo-oes-standins)
 set(CPACK_DEBIAN_STANDINS_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_STANDINS_PACKAGE_DEPENDS "varo-oes (= ${VARO_PACKAGE_VERSION})")
+set(CPACK_DEBIAN_STANDINS_PACKAGE_CONTROL_EXTRA ${standins_scripts})
 set(CPACK_DEBIAN_STANDINS_DESCRIPTION
 "stand-ins for running the Varo seal provider without a USB key
 The components outside the seal provider, in software, for development,

@@ -11,8 +11,11 @@
 # a private /tmp, and a private network when it can have one, so port 9990 and
 # the /tmp files of other runs are not touched, and an overlay of /etc, so
 # that the group and the users the checks make stay in the namespace).
-# Without namespaces (not root, or unshare refused) only the contents are
-# checked, and the run is reported as skipped.
+# The work directory may lie anywhere, under /tmp too: the namespace's
+# private /tmp keeps it in view. A check that cannot run counts as failed,
+# and so does a run in the namespace that does not finish: without
+# namespaces (not root, or unshare refused) only the contents are checked,
+# and the run fails.
 #
 # Usage: test-packages.sh BUILD_DIR
 #   BUILD_DIR  the configured packaging build with both .deb files made by cpack
@@ -29,23 +32,25 @@ else
 fi
 RESULTS=$WORK/results
 
-pass() {
-  printf 'ok    %s\n' "$1"
-  echo "pass $1" >>"$RESULTS"
-}
-fail() {
-  printf 'FAIL  %s\n' "$1"
-  echo "fail $1" >>"$RESULTS"
-}
-# check NAME COMMAND...: one check, passed when the command succeeds.
-check() {
-  local name=$1
-  shift
-  if "$@"; then pass "$name"; else fail "$name"; fi
-}
+# shellcheck source=checks.sh
+. "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 # ---------------------------------------------------------------------------
 # Inside the namespace: the unpacked tree is at the installation root.
+
+# private_tmp: a fresh tmpfs becomes /tmp, with the work directory bound into
+# it, so that a work directory under /tmp stays in view (and its results
+# count); WORK and RESULTS then name it there.
+private_tmp() {
+  local fresh=$WORK/private-tmp
+  mkdir -p "$fresh"
+  mount -t tmpfs -o mode=1777 varo-package-tmp "$fresh"
+  mkdir -m 0755 "$fresh/.package-test"
+  mount --bind "$WORK" "$fresh/.package-test"
+  mount --move "$fresh" /tmp
+  WORK=/tmp/.package-test
+  RESULTS=$WORK/results
+}
 
 # private_etc DIR: /etc becomes an overlay whose changes go to DIR, so that
 # the accounts the postinst and the checks make never reach the machine; the
@@ -118,6 +123,7 @@ store_modes() {
 
 run_inside() {
   local root bin seal_id rc
+  private_tmp
   root=$(cat "$WORK/install-root")
   bin=$root/bin
   # A private network needs its loopback interface up.
@@ -130,18 +136,17 @@ run_inside() {
     mkdir "$root"
   fi
   mount --bind "$WORK/root$root" "$root"
-  mount -t tmpfs -o mode=1777 varo-package-tmp /tmp
 
   local run=$WORK/run
   rm -rf "$run"
   mkdir -p "$run"
   cd "$run"
   if ! command -v adduser >/dev/null || ! command -v setpriv >/dev/null; then
-    echo "SKIPPED: the run of varo-oes's postinst needs adduser and setpriv"
+    fail "the run of varo-oes's postinst (needs adduser and setpriv)"
   elif private_etc /tmp/varo-package-etc; then
     store_modes "$root/sealData"
   else
-    echo "SKIPPED: the run of varo-oes's postinst needs an overlay of /etc in the namespace"
+    fail "the run of varo-oes's postinst (needs an overlay of /etc in the namespace)"
   fi
 
   # The package's own key store beside the key library.
@@ -149,10 +154,14 @@ run_inside() {
   reader() { "$bin/oes-reader" "$@"; }
 
   check "oes-reader info from the unpacked tree" reader info
-  if command -v systemd-analyze >/dev/null; then
-    check "the systemd unit verifies (systemd-analyze)" systemd-analyze verify \
-      "$WORK/root/lib/systemd/system/varo-signd@root.service"
-  fi
+  # The template as one instance of it (systemd-analyze checks instances).
+  local unit=$run/units/varo-signd@alice.service
+  mkdir -p "$run/units"
+  cp "$WORK/root/lib/systemd/system/varo-signd@.service" "$unit"
+  check "the systemd unit verifies (systemd-analyze verify)" \
+    systemd-analyze verify "$unit"
+  check "the unit's exposure is at most 1.4 (systemd-analyze security)" \
+    sh -c 'systemd-analyze security --offline=true --threshold=14 "$1" >security.out 2>&1' sh "$unit"
 
   provision_key() {
     "$bin/softkey" make-ca --key-out ca.key.der --cert-out ca.cert.der \
@@ -204,10 +213,11 @@ run_inside() {
   check "varo-signd stops cleanly" test "$rc" -eq 0
   # What the tools said, when a step failed.
   if grep -q '^fail' "$RESULTS"; then
-    for f in postinst.out softkey.out sealmaker.out signd.out seals.out tampered.json; do
+    for f in postinst.out softkey.out sealmaker.out signd.out seals.out tampered.json security.out; do
       if [ -s "$f" ]; then sed "s|^|  $f: |" "$f" | tail -n 5; fi
     done
   fi
+  echo done >"$WORK/inside-done"
 }
 
 if [ "$INSIDE" = 1 ]; then
@@ -248,7 +258,8 @@ scripts() { # the maintainer scripts of a package, by name
     sort | tr '\n' ' '
 }
 check "varo-oes's one maintainer script is its postinst" test "$(scripts "$OES")" = "postinst "
-check "varo-oes-standins has no maintainer script" test -z "$(scripts "$STANDINS")"
+check "varo-oes-standins's maintainer scripts: postinst, postrm, preinst, prerm" \
+  test "$(scripts "$STANDINS")" = "postinst postrm preinst prerm "
 check "varo-oes depends on adduser (the postinst's addgroup)" \
   sh -c 'dpkg-deb -f "$1" Depends | grep -Eq "(^|, )adduser(,|$| )"' sh "$OES"
 dpkg-deb -e "$OES" "$WORK/control-oes"
@@ -277,6 +288,14 @@ check "varo-oes holds no stand-in" \
 standins_files=$(dpkg-deb -c "$STANDINS")
 check "the systemd unit is in varo-oes-standins" \
   sh -c 'echo "$1" | grep -q " \./lib/systemd/system/varo-signd@\.service$"' sh "$standins_files"
+{ dpkg-deb -c "$OES" && dpkg-deb -c "$STANDINS"; } | sed -n 's|.* \./usr/share/doc/||p' >"$WORK/docs.list"
+check "the guide, the stand-ins' READMEs and the demo are in /usr/share/doc" \
+  sh -c 'for doc in varo-oes/integration.md varo-oes-standins/examples/demo/demo.sh; do
+           grep -Fqx "$doc" "$1" || exit 1
+         done
+         for s in softkey toolbench service sealserver reader ofd sealmaker; do
+           grep -Fqx "varo-oes-standins/$s/README.md" "$1" || exit 1
+         done' sh "$WORK/docs.list"
 
 # Together the packages hold the whole installed tree, and nothing else.
 DESTDIR="$WORK/plain" cmake --install "$BUILD" >/dev/null
@@ -309,13 +328,9 @@ if [ "$(id -u)" -eq 0 ] && [ -d "$parent" ] && [ "$place_ok" = 1 ] && unshare -m
     echo 0 >"$WORK/netns"
     unshare -m --propagation private "$0" --inside "$WORK" || fail "run in the namespace"
   fi
+  check "the run in the namespace finished" test -f "$WORK/inside-done"
 else
-  echo "SKIPPED: the run from the unpacked tree needs root, mount namespaces (unshare -m)" \
-    "and a place for $ROOT; only the package contents were checked."
+  fail "the run from the unpacked tree (needs root, mount namespaces (unshare -m) and a place for $ROOT)"
 fi
 
-passed=$(grep -c '^pass' "$RESULTS" || true)
-failed=$(grep -c '^fail' "$RESULTS" || true)
-echo
-echo "packages: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary packages
