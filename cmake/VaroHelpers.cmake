@@ -35,7 +35,9 @@ endfunction()
 # varo_add_gtest(<name> SOURCES ... [LIBS ...] [LOCKS ...] [NEEDS_TREE] [TIMEOUT s])
 # One GoogleTest executable registered as one ctest test.
 #  LOCKS       ctest RESOURCE_LOCK names (use "tmpfiles" for the fixed /tmp
-#              paths and /tmp/varolog, "port9990" for the service port).
+#              paths and /tmp/varolog, "port9990" for the service port: the
+#              program then checks the port before its first test and stops,
+#              naming what holds it, when another process does).
 #  NEEDS_TREE  the test uses the installed tree under VARO_INSTALL_ROOT; the
 #              install step runs first as a ctest fixture. Such tests also
 #              take the lock "install_tree", so a test may move an installed
@@ -61,6 +63,9 @@ function(varo_add_gtest name)
   endif()
   if(T_LOCKS)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+  if("port9990" IN_LIST T_LOCKS)
+    target_link_libraries(${name} PRIVATE varo_port9990_guard)
   endif()
 endfunction()
 

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 
+#include "varo/directory_trust.h"
 #include "varo/fd_io.h"
 #include "varo/unique_fd.h"
 
@@ -16,7 +17,7 @@ namespace varo {
 
 void writeClientLog(const QString& message) {
   const QByteArray dir = QFile::encodeName(QDir::tempPath() + "/" + kClientLogDirectory);
-  UniqueFd dirFd(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd dirFd(openTrustedDirectory(dir.constData(), DirectoryTrust::Private));
   if (dirFd.get() < 0) return;
   // O_NONBLOCK: a FIFO planted under the name must not block the caller.
   UniqueFd fd(::openat(

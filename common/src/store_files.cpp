@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "varo/directory_trust.h"
 #include "varo/fd_io.h"
 #include "varo/install_root.h"
 #include "varo/unique_fd.h"
@@ -70,10 +71,7 @@ int openStoreDirectory(const QString& dir, StoreRead* status, QString* why) {
     *why = QStringLiteral("no store directory given");
     return -1;
   }
-  int fd;
-  do {
-    fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = openDirectoryNoFollow(path.constData());
   if (fd < 0) {
     const int error = errno;
     struct stat st;
@@ -99,10 +97,11 @@ int openStoreDirectory(const QString& dir, StoreRead* status, QString* why) {
     *why = "cannot examine " + dir + ": " + errorText(error);
     return -1;
   }
-  if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX)) {
+  const std::string distrusted = distrust(st, DirectoryTrust::Shared);
+  if (!distrusted.empty()) {
     ::close(fd);
     *status = StoreRead::Untrusted;
-    *why = dir + " is writable by every user and not sticky";
+    *why = dir + " " + QString::fromStdString(distrusted);
     return -1;
   }
   return fd;

@@ -1,4 +1,5 @@
 #include "varo/trace.h"
+#include "varo/directory_trust.h"
 #include "varo/fd_io.h"
 #include "varo/unique_fd.h"
 
@@ -20,8 +21,9 @@ bool plainName(const std::string& name) {
   return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
 }
 
+// The directory only when it is the caller's own (see DirectoryTrust).
 int openDirectory(const char* dir) {
-  return ::open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  return openTrustedDirectory(dir, DirectoryTrust::Private);
 }
 
 // Writes n bytes of data, or with placeholder set and no data the ten zero
@@ -62,6 +64,11 @@ bool markerName(const char* name) {
 void marker(const char* name) {
   if (!markerName(name)) return;
   writeFile(kDirectory, name, nullptr, 0);
+}
+
+bool active() {
+  const Fd dir(openDirectory(kDirectory));
+  return dir.get() >= 0;
 }
 
 MarkerScope::MarkerScope() : dir_(openDirectory(kDirectory)) {}

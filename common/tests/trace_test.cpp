@@ -1,10 +1,12 @@
 #include "varo/trace.h"
+#include "varo/client_log.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -77,6 +79,53 @@ TEST_F(TraceDirectory, SymbolicLinksAreNeverFollowed) {
   ASSERT_EQ(::link("/tmp/varolog-target/victim", (dir_ + "/hard").c_str()), 0);
   varo::trace::marker("hard");
   EXPECT_EQ(readFile("/tmp/varolog-target/victim"), "keep");
+}
+
+// Traces and the client log go only into a directory that is the caller's
+// own: theirs or root's, writable by nobody else, and no link.
+TEST_F(TraceDirectory, OnlyTheCallersOwnDirectoryReceivesTraces) {
+  constexpr uid_t kNobody = 65534;
+  const bool root = ::geteuid() == 0;
+  ::setenv("TMPDIR", "/tmp", 1);  // the client log's directory is the trace directory
+  const struct {
+    const char* what;
+    mode_t mode;
+    bool othersOwn;  // made another user's (needs root)
+    bool link;       // the name is a link to such a directory
+    bool written;
+  } cases[] = {
+      {"the caller's, 0700", 0700, false, false, true},
+      {"the caller's, 0755", 0755, false, false, true},
+      {"the caller's, group-writable", 0770, false, false, false},
+      {"the caller's, writable by all", 0777, false, false, false},
+      {"the caller's, writable by all and sticky", 01777, false, false, false},
+      {"another user's, 0700", 0700, true, false, false},
+      {"another user's, writable by all", 0777, true, false, false},
+      {"a link to the caller's 0700", 0700, false, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.othersOwn && !root) continue;
+    const std::string made = c.link ? "/tmp/varolog-target" : dir_;
+    ASSERT_EQ(::mkdir(made.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(made.c_str(), c.mode), 0);
+    if (c.othersOwn) {
+      ASSERT_EQ(::chown(made.c_str(), kNobody, kNobody), 0);
+    }
+    if (c.link) {
+      ASSERT_EQ(::symlink(made.c_str(), dir_.c_str()), 0);
+    }
+    EXPECT_EQ(varo::trace::active(), c.written);
+    varo::trace::marker("checkpoint1");
+    varo::trace::MarkerScope().marker("checkpoint2");
+    varo::trace::dump((dir_ + "/recv.txt").c_str(), "reply", 5);
+    varo::writeClientLog("a message");
+    for (const char* name : {"checkpoint1", "checkpoint2", "recv.txt", "clientlog.txt"}) {
+      struct stat st;
+      EXPECT_EQ(::lstat((made + "/" + name).c_str(), &st) == 0, c.written) << name;
+    }
+    std::system(("rm -rf " + dir_ + " /tmp/varolog-target").c_str());
+  }
 }
 
 }  // namespace

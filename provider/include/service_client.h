@@ -1,7 +1,8 @@
 // Client of the local signing service on 127.0.0.1 port 9990.
 //
 // One TCP connection per request: connect, send the request text (no length
-// prefix, no line end), read until the service closes, close. The part of
+// prefix, no line end), read until the service closes, close; all of it
+// within kExchangeDeadlineSeconds. The part of
 // the reply the provider uses starts at the first "ERROR:" or, without one,
 // at the first "{".
 //
@@ -22,13 +23,17 @@ namespace varo::service {
 
 inline constexpr const char* kAddress = "127.0.0.1";
 inline constexpr unsigned short kPort = 9990;
-// Seconds one receive may wait before what has arrived so far is used. A
-// whole exchange ends after two such periods, however the reply trickles in,
-// and then counts as nothing received. (A test build may shorten it.)
+// Seconds one receive may wait before what has arrived so far is used. (A
+// test build may shorten it.)
 #ifndef VARO_RECEIVE_TIMEOUT_SECONDS
 #define VARO_RECEIVE_TIMEOUT_SECONDS 60
 #endif
 inline constexpr int kReceiveTimeoutSeconds = VARO_RECEIVE_TIMEOUT_SECONDS;
+// A whole exchange, connecting included, ends after two such periods however
+// slowly the listener accepts or the reply trickles in: a connection not
+// made by then is kNoConnection, a reply not complete by then counts as
+// nothing received.
+inline constexpr int kExchangeDeadlineSeconds = 2 * kReceiveTimeoutSeconds;
 // The working buffer of a reply, terminator included: at most 511999 bytes
 // of a reply are read.
 inline constexpr size_t kWorkingBufferSize = 512000;

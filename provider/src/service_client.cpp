@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <openssl/crypto.h>
@@ -16,25 +15,25 @@
 #include <memory>
 
 #include "varo/byte_span.h"
-#include "varo/fd_io.h"
 #include "varo/secret_text.h"
+#include "varo/socket_deadline.h"
 #include "varo/unique_fd.h"
 
 namespace varo::service {
 
 namespace {
 
+using Clock = SteadyClock;
+
 // Replies may carry the user's PIN (the answer to the PIN dialog), so every
 // copy the client makes of a reply is a SecretText or is wiped before its
 // memory is released.
 // Reads until the peer closes, a receive waits a whole quiet period, a
-// receive fails, or the working buffer is full. The whole exchange has a deadline of two
-// quiet periods: a peer that keeps sending a byte now and then cannot hold
-// the caller longer, and what it sent by then counts as nothing received.
-void receiveAll(int fd, SecretText* text) {
-  using Clock = std::chrono::steady_clock;
+// receive fails, or the working buffer is full. The exchange ends by its
+// deadline: a peer that keeps sending a byte now and then cannot hold the
+// caller longer, and what it sent by then counts as nothing received.
+void receiveAll(int fd, Clock::time_point deadline, SecretText* text) {
   const auto quiet = std::chrono::seconds(kReceiveTimeoutSeconds);
-  const auto deadline = Clock::now() + 2 * quiet;
   std::unique_ptr<char[]> work(new char[kWorkingBufferSize]);
   ByteWriter writer(work.get(), kWorkingBufferSize - 1);  // one byte kept for the terminator
   char chunk[kReceiveChunk];
@@ -45,12 +44,7 @@ void receiveAll(int fd, SecretText* text) {
       late = true;
       break;
     }
-    const auto wait = std::min<Clock::duration>(quiet, deadline - now);
-    pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(
-        &p, 1, int(std::chrono::duration_cast<std::chrono::milliseconds>(wait).count()) + 1);
-    if (ready < 0 && errno == EINTR) continue;  // within the deadline
-    if (ready <= 0) {
+    if (!waitReady(fd, POLLIN, std::min<Clock::time_point>(now + quiet, deadline))) {
       late = Clock::now() >= deadline;
       break;  // a quiet period: what arrived is the reply
     }
@@ -65,20 +59,6 @@ void receiveAll(int fd, SecretText* text) {
   OPENSSL_cleanse(work.get(), writer.size());
 }
 
-// The outcome of a connect that a signal interrupted: 0 once connected.
-int connectOutcome(int fd) {
-  pollfd p{fd, POLLOUT, 0};
-  int ready;
-  do {
-    ready = ::poll(&p, 1, kReceiveTimeoutSeconds * 1000);
-  } while (ready < 0 && errno == EINTR);
-  if (ready <= 0) return -1;
-  int error = 0;
-  socklen_t size = sizeof error;
-  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) return -1;
-  return 0;
-}
-
 // The used part of a reply: from the first "ERROR:", else from the first
 // "{"; npos when there is neither.
 size_t usedPartStart(std::string_view text) {
@@ -88,22 +68,23 @@ size_t usedPartStart(std::string_view text) {
 }
 
 int transact(std::string_view request, size_t replyCapacity, SecretText* used) {
+  // One deadline for the whole exchange, connecting included: a listener
+  // whose backlog is full (it never accepts) leaves the connect waiting on
+  // the kernel's retries for minutes otherwise.
+  const auto deadline = Clock::now() + std::chrono::seconds(kExchangeDeadlineSeconds);
   const bool wantReply = replyCapacity > 0;
-  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (socket.get() < 0) return kNoSocket;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(kPort);
   if (::inet_pton(AF_INET, kAddress, &address.sin_addr) != 1) return kBadAddress;
-  int rc = ::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-  // An interrupted connect goes on in the background: wait for its outcome
-  // instead of starting it again.
-  if (rc != 0 && errno == EINTR) rc = connectOutcome(socket.get());
-  if (rc != 0) return kNoConnection;
-  if (!sendAll(socket.get(), request.data(), request.size())) return kSendFailed;
+  if (!connectBefore(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address, deadline))
+    return kNoConnection;
+  if (!sendAllBefore(socket.get(), request.data(), request.size(), deadline)) return kSendFailed;
   if (!wantReply) return kOk;
   SecretText text(kReceiveChunk);
-  receiveAll(socket.get(), &text);
+  receiveAll(socket.get(), deadline, &text);
   std::optional<std::string_view> part = usedReplyPart(text.view(), replyCapacity);
   if (!part) return kNoData;
   used->assign(*part);

@@ -32,8 +32,8 @@ using varo::testing::TmpFiles;
 constexpr uid_t kOtherUser = 65534;  // nobody
 
 // How a name is planted: a link to the victim, a second hard link of it, a
-// FIFO, or a file that belongs to another user.
-enum class Plant { SymbolicLink, HardLink, Fifo, OtherUsersFile };
+// FIFO, or a file that belongs to another user; or not at all.
+enum class Plant { SymbolicLink, HardLink, Fifo, OtherUsersFile, Nothing };
 
 struct Planted {
   Plant kind;
@@ -43,7 +43,8 @@ struct Planted {
 const Planted kPlants[] = {{Plant::SymbolicLink, "a link to a private file"},
                            {Plant::HardLink, "a second link of a file"},
                            {Plant::Fifo, "a FIFO"},
-                           {Plant::OtherUsersFile, "another user's file"}};
+                           {Plant::OtherUsersFile, "another user's file"},
+                           {Plant::Nothing, "nothing"}};
 
 const std::string kVictimText = "private bytes";
 
@@ -67,13 +68,20 @@ bool plant(Plant kind, const std::string& path, const std::string& victim) {
       writeText(path, kTheirText);
       return ::geteuid() == 0 && ::chown(path.c_str(), kOtherUser, kOtherUser) == 0;
     }
+    case Plant::Nothing:
+      return true;
   }
   return false;
 }
 
-// The planted name is still what was planted, and the victim unchanged.
+// The planted name is still what was planted (a name left free is still
+// free), and the victim unchanged.
 void expectIntact(Plant kind, const std::string& path, const std::string& victim) {
   struct stat st {};
+  if (kind == Plant::Nothing) {
+    EXPECT_NE(::lstat(path.c_str(), &st), 0) << path << " was written";
+    return;
+  }
   ASSERT_EQ(::lstat(path.c_str(), &st), 0) << path << " was removed";
   switch (kind) {
     case Plant::SymbolicLink:
@@ -88,6 +96,8 @@ void expectIntact(Plant kind, const std::string& path, const std::string& victim
     case Plant::OtherUsersFile:
       EXPECT_EQ(st.st_uid, kOtherUser) << path;
       EXPECT_EQ(varo::testing::readFile(path), kTheirText) << path;
+      break;
+    case Plant::Nothing:
       break;
   }
   EXPECT_EQ(varo::testing::readFile(victim), kVictimText) << path;

@@ -76,6 +76,7 @@ class CancelE2E : public SignFixture {
  protected:
   void SetUp() override {
     SignFixture::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(fs::exists(fs::path(varo::kInstallRoot) / "VaroSupport/uklibrary" / kDriverFile));
     ASSERT_EQ(signWithPin(sealIdWith("LM_GM3000&KEY01"), &signature_), 0);
     varo::softkey::CertificateRequest request;

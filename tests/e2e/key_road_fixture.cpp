@@ -13,6 +13,7 @@
 #include "VaroDeviceBase.h"
 #include "varo/install_root.h"
 #include "varo/loaded_library.h"
+#include "varo/port_check.h"
 #include "varo/skf_api.h"
 
 namespace keyroad {
@@ -157,6 +158,7 @@ void KeyRoad::storeSeal(const std::string& sealFile, const std::string& how,
 }
 
 void KeyRoad::startService() {
+  ASSERT_TRUE(varo::testing::servicePortFree());
   service_ = std::make_unique<varo::testing::DaemonProcess>(
       kBin + "varo-signd",
       std::vector<std::string>{"--port", "9990", "--pin-file", path("pin"), "--policy",

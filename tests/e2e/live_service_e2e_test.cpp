@@ -17,6 +17,7 @@
 #include "varo/daemon_process.h"
 #include "varo/install_root.h"
 #include "varo/loaded_library.h"
+#include "varo/port_check.h"
 #include "varo/temp_key_store.h"
 #include "varo/test_seals.h"
 #include "varo/tmp_files.h"
@@ -97,6 +98,7 @@ class LiveService : public ::testing::Test {
   }
 
   void startService() {
+    ASSERT_TRUE(varo::testing::servicePortFree());
     service_ = std::make_unique<varo::testing::DaemonProcess>(
         std::string(varo::kInstallRoot) + "/bin/varo-signd",
         std::vector<std::string>{"--seal-dir", dir_.file("seals"), "--port", "9990", "--pin-file",

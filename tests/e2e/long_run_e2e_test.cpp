@@ -5,13 +5,13 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <functional>
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <functional>
 #include <set>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sign_fixture.h"
@@ -74,6 +74,14 @@ std::set<std::string> strayTmpEntries() {
   return names;
 }
 
+// The names of one set that the other lacks, "a, b, c" ("none" when none).
+std::string missingFrom(const std::set<std::string>& from, const std::set<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names)
+    if (!from.count(name)) text += (text.empty() ? "" : ", ") + name;
+  return text.empty() ? "none" : text;
+}
+
 // The in-process fake service closes a connection in its own thread, a
 // moment after the provider has returned (a report is sent and not awaited):
 // the count is read once that thread is done, the smallest over 200 ms.
@@ -112,7 +120,10 @@ class LongRun : public SignFixture {
 #else
     (void)rss;
 #endif
-    EXPECT_EQ(strayTmpEntries(), tmpBefore);
+    const std::set<std::string> tmpAfter = strayTmpEntries();
+    // Only the names that differ: the whole lists would be cut short.
+    EXPECT_TRUE(tmpAfter == tmpBefore) << "new in /tmp: " << missingFrom(tmpBefore, tmpAfter)
+                                       << "; gone from /tmp: " << missingFrom(tmpAfter, tmpBefore);
   }
 };
 

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -90,8 +89,7 @@ bool waitForFreePort(int port, int maxSeconds) {
 }
 
 bool traceDirectoryPresent() {
-  struct stat st;
-  return ::lstat(trace::kDirectory, &st) == 0;
+  return trace::active();
 }
 
 }  // namespace varo::bench

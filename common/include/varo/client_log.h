@@ -5,10 +5,11 @@
 // for that one line and closed again.
 //
 // Nothing is written when the directory does not exist; it is never created.
-// Like the trace writers, the log never follows a symbolic link (neither the
-// directory nor the file), appends only to a regular file with a single link
-// that belongs to the calling user, creates the file with mode 0600 and never
-// fails its caller.
+// Like the trace writers, the log writes only into a directory that is the
+// caller's own (DirectoryTrust::Private), never follows a symbolic link
+// (neither the directory nor the file), appends only to a regular file with
+// a single link that belongs to the calling user, creates the file with mode
+// 0600 and never fails its caller.
 #pragma once
 
 #include <QString>

@@ -23,7 +23,7 @@ QString sealStoreDirectory();
 bool isSafeStoreName(const QString& name);
 
 // True when dir opens as a directory without following a link and is not
-// writable by every user unless it is sticky. Otherwise false, with the
+// writable by every user unless it is sticky (DirectoryTrust::Shared). Otherwise false, with the
 // reason and the path in *why (may be null), e.g.
 // "<path> is writable by every user and not sticky" or
 // "<path>: No such file or directory".

@@ -1,9 +1,14 @@
 // Trace files: checkpoint markers and data dumps under /tmp/varolog.
 //
-// The directory is never created; without it nothing is written. The writers
-// never follow a symbolic link (neither the directory nor the file), only
-// write regular files with a single link that belong to the calling user,
-// create files with mode 0600, and never fail their caller.
+// The directory is never created; without it nothing is written, and nothing
+// either when it is not the caller's own: it must belong to the calling user
+// (effective uid) or root, and neither its group nor other users may write
+// to it (DirectoryTrust::Private), so that nobody else sees which traces are
+// written, how large and when. The writers never follow a symbolic link
+// (neither the directory nor the file), only write regular files with a
+// single link that belong to the calling user, create files with mode 0600,
+// and never fail their caller. The same holds for every directory a dump
+// names.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +17,10 @@ namespace varo::trace {
 
 // The trace directory, without trailing slash.
 inline constexpr const char* kDirectory = "/tmp/varolog";
+
+// True when traces are written now: the trace directory exists and is the
+// caller's own.
+bool active();
 
 // Writes the checkpoint file kDirectory/<name> holding 10 zero bytes.
 // A name with a "/" or a path over 199 characters is not written.

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "varo/daemon_process.h"
+#include "varo/port_check.h"
 #include "varo/tmp_files.h"
 
 namespace {
@@ -259,6 +260,7 @@ TEST_F(SigndTest, StopSignalsEndTheServiceCleanly) {
 }
 
 TEST_F(SigndTest, DefaultPortIs9990AndBadOptionsAreRefused) {
+  ASSERT_TRUE(varo::testing::servicePortFree());
   start({"--seal-dir", dir_, "--log", dir_ + "/log"});
   EXPECT_EQ(daemon_->port(), 9990);
   EXPECT_EQ(ask(9990, "{\"COM\":\"3\",\"SEALID\":\"S\"}").value_or(""), "{\"ERR\":\"ERR_NOERR\"}");

@@ -12,30 +12,13 @@
 #include <chrono>
 #include <cstring>
 
+#include "varo/socket_deadline.h"
 #include "varo/unique_fd.h"
 
 namespace toolbench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Milliseconds left until deadline, 0 when it has passed.
-int msLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-// Waits until fd is ready for events; false on timeout or error.
-bool waitFor(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    int left = msLeft(deadline);
-    if (left == 0) return false;
-    pollfd p{fd, events, 0};
-    int r = ::poll(&p, 1, left);
-    if (r > 0) return true;
-    if (r == 0 || errno != EINTR) return false;
-  }
-}
+using Clock = varo::SteadyClock;
 
 // A socket address for a numeric IPv4 or IPv6 address.
 bool makeAddress(const std::string& address, int port, sockaddr_storage* out, socklen_t* len) {
@@ -57,31 +40,6 @@ bool makeAddress(const std::string& address, int port, sockaddr_storage* out, so
   return false;
 }
 
-bool connectWithin(int fd, const sockaddr_storage& addr, socklen_t len, int timeoutMs) {
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0) return true;
-  if (errno != EINPROGRESS) return false;
-  if (!waitFor(fd, POLLOUT, Clock::now() + std::chrono::milliseconds(timeoutMs))) return false;
-  int error = 0;
-  socklen_t errorLen = sizeof(error);
-  return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorLen) == 0 && error == 0;
-}
-
-bool sendAll(int fd, varo::ByteSpan data, Clock::time_point deadline) {
-  while (!data.empty()) {
-    ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n > 0) {
-      data.skip(static_cast<size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!waitFor(fd, POLLOUT, deadline)) return false;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 std::optional<std::string> exchange(const std::string& address, int port, varo::ByteSpan request,
@@ -90,11 +48,14 @@ std::optional<std::string> exchange(const std::string& address, int port, varo::
   socklen_t addrLen = 0;
   if (port < 1 || port > 65535 || !makeAddress(address, port, &addr, &addrLen)) return std::nullopt;
   varo::UniqueFd sock(::socket(addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (sock.get() < 0 || !connectWithin(sock.get(), addr, addrLen, limits.connectTimeoutMs))
+  if (sock.get() < 0 ||
+      !varo::connectBefore(sock.get(), reinterpret_cast<const sockaddr*>(&addr), addrLen,
+                           Clock::now() + std::chrono::milliseconds(limits.connectTimeoutMs)))
     return std::nullopt;
 
   const auto deadline = Clock::now() + std::chrono::milliseconds(limits.exchangeTimeoutMs);
-  if (!sendAll(sock.get(), request, deadline)) return std::nullopt;
+  if (!varo::sendAllBefore(sock.get(), request.data(), request.size(), deadline))
+    return std::nullopt;
 
   std::string reply;
   char chunk[4096];
@@ -108,7 +69,7 @@ std::optional<std::string> exchange(const std::string& address, int port, varo::
     } else if (errno == EINTR) {
       continue;
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!waitFor(sock.get(), POLLIN, deadline)) return std::nullopt;
+      if (!varo::waitReady(sock.get(), POLLIN, deadline)) return std::nullopt;
     } else {
       return std::nullopt;
     }

@@ -1,6 +1,7 @@
 #include "varo/fake_service.h"
 
 #include "varo/fd_io.h"
+#include "varo/port_check.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 
 namespace varo::testing {
@@ -37,10 +39,15 @@ bool isComplete(const std::string& request) {
 
 }  // namespace
 
-bool FakeService::start(unsigned short port) {
+::testing::AssertionResult FakeService::start(unsigned short port) {
   stop();
+  // A port another process holds is named as such, with what holds it.
+  if (port != 0) {
+    ::testing::AssertionResult free = servicePortFree(port);
+    if (!free) return free;
+  }
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  if (fd < 0) return ::testing::AssertionFailure() << "no socket: " << std::strerror(errno);
   int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in address{};
@@ -49,8 +56,10 @@ bool FakeService::start(unsigned short port) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(fd, 16) != 0 || ::pipe2(wakeFds_, O_CLOEXEC) != 0) {
+    const int error = errno;
     ::close(fd);
-    return false;
+    return ::testing::AssertionFailure() << "the fake service cannot listen on 127.0.0.1:" << port
+                                         << ": " << std::strerror(error);
   }
   socklen_t length = sizeof address;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
@@ -58,7 +67,7 @@ bool FakeService::start(unsigned short port) {
   listenFd_ = fd;
   stopping_ = false;
   thread_ = std::thread(&FakeService::serve, this);
-  return true;
+  return ::testing::AssertionSuccess();
 }
 
 void FakeService::stop() {

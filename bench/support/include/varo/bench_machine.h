@@ -26,8 +26,8 @@ bool portInUse(int port);
 // on the port; true when it is free.
 bool waitForFreePort(int port, int maxSeconds);
 
-// Whether the trace directory exists: the flows then write their markers,
-// which costs file operations on every call.
+// Whether the trace directory exists and is the caller's own: the flows
+// then write their markers, which costs file operations on every call.
 bool traceDirectoryPresent();
 
 }  // namespace varo::bench

@@ -9,6 +9,8 @@
 // once, so no test waits on the client's receive timeout.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -53,9 +55,9 @@ class FakeService {
   FakeService(const FakeService&) = delete;
   FakeService& operator=(const FakeService&) = delete;
 
-  // Binds and starts answering; false when the port cannot be bound. Port 0
-  // picks a free port; port() tells which.
-  bool start(unsigned short port = kDefaultPort);
+  // Binds and starts answering; a failure that says what holds the port when
+  // it cannot be bound. Port 0 picks a free port; port() tells which.
+  ::testing::AssertionResult start(unsigned short port = kDefaultPort);
   void stop();
   unsigned short port() const { return port_; }
 
