@@ -20,6 +20,18 @@ wait_listening() {
   grep -q "listening on" "$2" 2>/dev/null
 }
 
+# port_holder: what listens on 127.0.0.1:9990, as far as ss can tell.
+port_holder() {
+  local held
+  if command -v ss >/dev/null && held=$(ss -Hltnp 'sport = :9990' 2>/dev/null) && [ -n "$held" ]; then
+    printf '127.0.0.1:9990 is in use: %s\n' "$held"
+  elif command -v ss >/dev/null; then
+    echo "nothing else listens on 127.0.0.1:9990; see services/varo-signd.out"
+  else
+    echo "is port 9990 taken? (ss -ltnp 'sport = :9990' names what holds it)"
+  fi
+}
+
 # varo-signd in its default mode: the seals of the attached keys, through
 # the installed offline seal-list plug-in and key driver; the PIN from a file.
 start_signd() {
@@ -31,7 +43,10 @@ start_signd() {
   wait_listening "$SIGND_PID" services/varo-signd.out
   local started=$?
   cat services/varo-signd.out
-  [ "$started" -eq 0 ] || echo "varo-signd did not start (is port 9990 taken?)"
+  if [ "$started" -ne 0 ]; then
+    echo "varo-signd did not start"
+    port_holder
+  fi
   return "$started"
 }
 
