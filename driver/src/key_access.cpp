@@ -44,6 +44,15 @@ int VendorLibrary::require(std::initializer_list<Fn> calls) const {
   return kOk;
 }
 
+QString VendorLibrary::problem(std::initializer_list<Fn> calls) const {
+  const QString path = QString::fromStdString(vendorLibraryPath());
+  if (!lib_.isLoaded())
+    return "the key library " + path + " does not load: " + QString::fromStdString(lib_.errorString());
+  for (Fn fn : calls)
+    if (!api_.has(fn)) return "the key library " + path + " lacks " + skf::functionName(fn);
+  return QString();
+}
+
 int enumerateSingleDevice(const skf::Api& api, std::string* device) {
   std::vector<std::string> names;
   skf::ULONG code = skf::SAR_OK;

@@ -45,6 +45,9 @@ class VendorLibrary {
   // operation calls; kLibraryFailed otherwise (a library that lacks one of
   // them is never called at all).
   int require(std::initializer_list<Fn> calls) const;
+  // Why require(calls) fails: the loader's reason, or the first function
+  // the library lacks; empty when it does not fail.
+  QString problem(std::initializer_list<Fn> calls) const;
   const skf::Api& api() const { return api_; }
   // The library stays loaded in the process after this object is gone.
   void keepResident() { lib_.keepResident(); }

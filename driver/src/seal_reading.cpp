@@ -272,10 +272,13 @@ struct SealCapture {
 int listSeals(VaroDeviceBase_LM_GM3000& driver, unsigned char* out, int* outLength,
               SealCapture* capture) {
   VendorLibrary vendor;
-  if (int rc = vendor.require({Fn::SKF_EnumDev, Fn::SKF_ConnectDev, Fn::SKF_DisConnectDev,
-                               Fn::SKF_GetDevInfo, Fn::SKF_EnumApplication, Fn::SKF_OpenApplication,
-                               Fn::SKF_CloseApplication, Fn::SKF_ReadFile}))
+  const auto calls = {Fn::SKF_EnumDev,         Fn::SKF_ConnectDev,       Fn::SKF_DisConnectDev,
+                      Fn::SKF_GetDevInfo,      Fn::SKF_EnumApplication,  Fn::SKF_OpenApplication,
+                      Fn::SKF_CloseApplication, Fn::SKF_ReadFile};
+  if (int rc = vendor.require(calls)) {
+    gm3000::reportProblem("no seal listed: " + vendor.problem(calls));
     return rc;
+  }
   // The seal-list read leaves the vendor library loaded in the process.
   vendor.keepResident();
   const skf::Api& api = vendor.api();

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "driver_fixture.h"
@@ -14,9 +16,43 @@ namespace {
 
 using varo::testing::InstalledDriver;
 
-void expectEveryKeyOperationFails(const char* situation) {
+// A temporary directory with its client log directory, as TMPDIR.
+class ClientLogDir {
+ public:
+  ClientLogDir() : old_(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "") {
+    char pattern[] = "/tmp/vendor-library-XXXXXX";
+    if (::mkdtemp(pattern)) dir_ = pattern;
+    std::filesystem::create_directory(dir_ + "/varolog");
+    std::filesystem::permissions(dir_ + "/varolog", std::filesystem::perms::owner_all);
+    setenv("TMPDIR", dir_.c_str(), 1);
+  }
+  ~ClientLogDir() {
+    old_.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", old_.c_str(), 1);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  std::string messages() const {
+    std::string all;
+    for (const auto& m : varo::testing::clientLogMessages(dir_ + "/varolog/clientlog.txt"))
+      all += m + "\n";
+    return all;
+  }
+
+ private:
+  std::string old_, dir_;
+};
+
+void expectEveryKeyOperationFails(const char* situation, const char* reason) {
   InstalledDriver driver;
   ASSERT_TRUE(driver.ok());
+  {
+    // The seal list says why in the client log, which the service's user reads.
+    ClientLogDir log;
+    int listLength = 0;
+    EXPECT_EQ(driver->ReadSealList(nullptr, &listLength), 0x1013) << situation;
+    EXPECT_NE(log.messages().find(reason), std::string::npos)
+        << situation << ": " << log.messages();
+  }
   unsigned char cert[5120] = {0x30, 0x01, 0x00};
   int length = 0;
   char text[64] = {};
@@ -35,9 +71,9 @@ TEST(VendorLibrary, MissingOrIncompleteLibraryFailsEveryKeyOperation) {
   ASSERT_TRUE(keys->createKey("KEY01").ok());
   varo::testing::MovedAside aside(varo::kVendorKeyLibraryPath);
   ASSERT_TRUE(aside.moved());
-  expectEveryKeyOperationFails("absent");
+  expectEveryKeyOperationFails("absent", "does not load: ");
   ASSERT_TRUE(aside.replaceWith(PARTIAL_VENDOR_STUB));
-  expectEveryKeyOperationFails("lacking functions");
+  expectEveryKeyOperationFails("lacking functions", " lacks SKF_");
 }
 
 }  // namespace

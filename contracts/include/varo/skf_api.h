@@ -54,6 +54,18 @@ enum class Fn {
 #undef VARO_SKF_ID
 };
 
+// The exported name of a function of the table.
+inline const char* functionName(Fn fn) {
+  switch (fn) {
+#define VARO_SKF_NAME(name, ret, params) \
+  case Fn::name:                         \
+    return #name;
+    VARO_SKF_FUNCTIONS(VARO_SKF_NAME)
+#undef VARO_SKF_NAME
+  }
+  return "?";
+}
+
 // The resolved functions; a function the library lacks stays null.
 struct Api {
 #define VARO_SKF_MEMBER(name, ret, params) name##_Fn name = nullptr;
