@@ -40,16 +40,23 @@ inline bool waitReady(int fd, short events, SteadyClock::time_point deadline) {
 }
 
 // Connects the non-blocking socket fd to address; false when the connection
-// is refused, fails, or is not made before the deadline.
+// is refused, fails, or is not made before the deadline, with the reason as
+// an errno value in *why when given (ETIMEDOUT for the deadline).
 inline bool connectBefore(int fd, const sockaddr* address, socklen_t size,
-                          SteadyClock::time_point deadline) {
+                          SteadyClock::time_point deadline, int* why = nullptr) {
+  int error = 0;
   if (::connect(fd, address, size) == 0) return true;
   // An interrupted connect goes on in the background, like one in progress.
-  if (errno != EINPROGRESS && errno != EINTR) return false;
-  if (!waitReady(fd, POLLOUT, deadline)) return false;
-  int error = 0;
-  socklen_t length = sizeof error;
-  return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+  if (errno != EINPROGRESS && errno != EINTR) {
+    error = errno;
+  } else if (!waitReady(fd, POLLOUT, deadline)) {
+    error = ETIMEDOUT;
+  } else {
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+  }
+  if (why) *why = error;
+  return error == 0;
 }
 
 // Sends all n bytes of data on the non-blocking socket fd; false on an

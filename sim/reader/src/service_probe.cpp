@@ -2,12 +2,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
+#include "varo/socket_deadline.h"
 #include "varo/unique_fd.h"
 
 namespace reader {
@@ -29,21 +30,12 @@ std::optional<QString> serviceSilence() {
   address.sin_family = AF_INET;
   address.sin_port = htons(kServicePort);
   ::inet_pton(AF_INET, kServiceAddress, &address.sin_addr);
-  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+  int why = 0;
+  if (varo::connectBefore(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address,
+                          varo::SteadyClock::now() + std::chrono::milliseconds(kProbeMs), &why))
     return std::nullopt;
-  if (errno != EINPROGRESS) return systemError(errno);
-  pollfd p{fd.get(), POLLOUT, 0};
-  int ready;
-  do {
-    ready = ::poll(&p, 1, kProbeMs);
-  } while (ready < 0 && errno == EINTR);
-  if (ready == 0) return QString("no connection within %1 ms").arg(kProbeMs);
-  if (ready < 0) return systemError(errno);
-  int error = 0;
-  socklen_t size = sizeof error;
-  if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return systemError(errno);
-  if (error != 0) return systemError(error);
-  return std::nullopt;
+  if (why == ETIMEDOUT) return QString("no connection within %1 ms").arg(kProbeMs);
+  return systemError(why);
 }
 
 }  // namespace reader
